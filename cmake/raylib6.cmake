@@ -1,0 +1,20 @@
+# Provides raylib 6.0 as the plain target `raylib`: from its CMake package if
+# one is installed (or built by scripts/setup-deps.sh into .deps/prefix, which
+# the presets put on CMAKE_PREFIX_PATH), else from pkg-config.
+find_package(raylib 6.0 CONFIG QUIET)
+if(raylib_FOUND AND raylib_VERSION VERSION_GREATER_EQUAL 6.1)
+  message(FATAL_ERROR "raylib ${raylib_VERSION} found in ${raylib_DIR}; orvan-demo-window needs 6.0")
+endif()
+if(NOT raylib_FOUND)
+  find_package(PkgConfig QUIET)
+  if(PKG_CONFIG_FOUND)
+    pkg_check_modules(RAYLIB6 QUIET IMPORTED_TARGET raylib>=6.0)
+  endif()
+  if(NOT RAYLIB6_FOUND OR RAYLIB6_VERSION VERSION_GREATER_EQUAL 6.1)
+    message(FATAL_ERROR
+      "raylib 6.0 not found. Run scripts/setup-deps.sh, which builds it into .deps/prefix, "
+      "or point CMAKE_PREFIX_PATH at a raylib 6.0 install; -DORVAN_BUILD_WINDOW=OFF builds the engine alone.")
+  endif()
+  add_library(raylib INTERFACE IMPORTED)
+  target_link_libraries(raylib INTERFACE PkgConfig::RAYLIB6)
+endif()

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Sets everything up, builds, and opens the window. Close it with Esc or the
+# window's close button.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$(nproc)" >/dev/null
+exec build/default/orvan-demo-window

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Takes the README's screenshot: runs the program under Xvfb for about two
+# seconds and writes its window to docs/screenshot.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-deps.sh >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$(nproc)" --target orvan-demo-window >/dev/null
+source scripts/lib/xvfb.sh
+
+out=$PWD/docs/screenshot.png
+mkdir -p docs
+work=$(mktemp -d)
+trap 'xvfb_stop; rm -rf "$work"' EXIT
+xvfb_start
+(cd "$work" && exec "$OLDPWD/build/default/orvan-demo-window" >/dev/null) &
+pid=$!
+wid=$(xvfb_wait_window "$pid")
+sleep 3
+xvfb_shot "$wid" "$out"
+xdotool key --window "$wid" Escape
+wait_exit "$pid" 5
+status=$EXIT_STATUS
+[ "$status" = 0 ] || { echo "screenshot: the program ended with $status" >&2; exit 1; }
+echo "screenshot: $out"

@@ -1,0 +1,410 @@
+#!/usr/bin/env bash
+# Installs everything orvan-demo-window needs to build and test on Debian 12.
+#
+#  1. Debian packages from ORVAN_APT_PACKAGES that are not installed yet.
+#  2. raylib 6.0, which Debian 12 does not ship. Unless a system raylib 6.0 is
+#     found, the Debian source packages of raylib 6.0 (unstable) and GLFW 3.4
+#     (trixie) are fetched through a private apt configuration under .deps/apt
+#     (the machine's own apt setup is left untouched) and built:
+#       .deps/glfw    GLFW 3.4, static, X11 only (used only to build raylib)
+#       .deps/prefix  raylib 6.0, shared (libraylib.so.600), with raylib.h,
+#                     a CMake package (target `raylib`) and raylib.pc
+#     A stamp file in .deps/prefix makes later runs skip all of this.
+#
+# Usage: scripts/setup-deps.sh        (from any directory, needs no stdin)
+#
+# Environment:
+#   ORVAN_USE_SYSTEM_RAYLIB=1  do not build raylib; use the one on the system
+#   ORVAN_DEBIAN_MIRROR=URI    Debian archive to fetch sources from (default:
+#                              the one that serves bookworm on this machine)
+#   ORVAN_SETUP_VERBOSE=1      also show build output on the terminal
+#
+# Build logs go to .deps/logs/. The last line printed names the raylib used:
+#   setup: raylib 6.0 in <prefix>|system
+set -euo pipefail
+
+# Debian packages needed to build, test and inspect the program. Extend here.
+ORVAN_APT_PACKAGES=(
+    # toolchain and build tools
+    build-essential cmake pkg-config git clang lld
+    # fetching and unpacking Debian source packages (raylib, GLFW)
+    dpkg-dev ca-certificates debian-archive-keyring
+    # test and benchmark libraries
+    libgtest-dev libbenchmark-dev
+    # X11 and OpenGL development files for GLFW and raylib
+    libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxi-dev
+    libxext-dev libgl-dev libglvnd-dev
+    # headless display, window automation and screenshots for tests
+    libgl1-mesa-dri xvfb xauth xdotool x11-utils x11-apps imagemagick
+    # analysis, plots and desktop entry checks
+    valgrind gnuplot-nox desktop-file-utils python3
+)
+
+# Versions accepted (Debian version strings, optional epoch).
+RAYLIB_SUITE=unstable
+RAYLIB_VERSION_RE='^([0-9]+:)?6\.0([.+~-]|$)'
+GLFW_SUITE=trixie
+GLFW_VERSION_RE='^([0-9]+:)?3\.4([.+~-]|$)'
+# Bump when the build recipe below changes, to force a rebuild.
+RECIPE=1
+
+REPO_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+DEPS_DIR=$REPO_DIR/.deps
+PREFIX=$DEPS_DIR/prefix
+GLFW_PREFIX=$DEPS_DIR/glfw
+APT_DIR=$DEPS_DIR/apt
+DOWNLOAD_DIR=$DEPS_DIR/downloads
+SRC_DIR=$DEPS_DIR/src
+BUILD_DIR=$DEPS_DIR/build
+LOG_DIR=$DEPS_DIR/logs
+STAMP=$PREFIX/.orvan-raylib-stamp
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+export DEBIAN_FRONTEND=noninteractive
+
+say() { printf 'setup: %s\n' "$*"; }
+die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
+
+# run_logged NAME CMD...: runs CMD in a subshell with output appended to
+# .deps/logs/NAME.log (emptied on its first use in a run); on failure shows
+# the end of that log and exits.
+declare -A LOG_STARTED=()
+run_logged() {
+    local log=$LOG_DIR/$1.log
+    if [[ -z ${LOG_STARTED[$1]:-} ]]; then
+        : >"$log"
+        LOG_STARTED[$1]=1
+    fi
+    shift
+    printf '\n$ %s\n' "$*" >>"$log"
+    if [[ ${ORVAN_SETUP_VERBOSE:-0} == 1 ]]; then
+        if ( "$@" ) </dev/null 2>&1 | tee -a "$log"; then return 0; fi
+    else
+        if ( "$@" ) </dev/null >>"$log" 2>&1; then return 0; fi
+    fi
+    printf 'setup: error: "%s" failed; last lines of %s:\n' "$*" "$log" >&2
+    tail -n 40 "$log" | sed 's/^/  | /' >&2
+    exit 1
+}
+
+# in_dir DIR CMD...: runs CMD with DIR as working directory.
+in_dir() { cd "$1" && shift && "$@"; }
+
+# --- .gitignore -------------------------------------------------------------
+
+ensure_gitignore() {
+    local file=$REPO_DIR/.gitignore entry
+    for entry in .deps/ 'build*/'; do
+        if ! { [[ -f $file ]] && grep -qxF -- "$entry" "$file"; }; then
+            # Keep the file newline-terminated before appending.
+            if [[ -s $file && -n $(tail -c 1 "$file") ]]; then echo >>"$file"; fi
+            echo "$entry" >>"$file"
+        fi
+    done
+}
+
+# --- Debian packages --------------------------------------------------------
+
+is_installed() {
+    local status
+    status=$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) || return 1
+    [[ $status == *" ok installed" ]]
+}
+
+install_packages() {
+    local pkg missing=()
+    for pkg in "${ORVAN_APT_PACKAGES[@]}"; do
+        is_installed "$pkg" || missing+=("$pkg")
+    done
+    if ((${#missing[@]} == 0)); then
+        say "Debian packages: all ${#ORVAN_APT_PACKAGES[@]} installed"
+        return 0
+    fi
+
+    local sudo=()
+    if ((EUID != 0)); then
+        command -v sudo >/dev/null 2>&1 ||
+            die "not root and no sudo: cannot install ${missing[*]}"
+        sudo=(sudo env DEBIAN_FRONTEND=noninteractive)
+    fi
+    say "Debian packages: installing ${missing[*]}"
+    run_logged apt-install "${sudo[@]}" apt-get update
+    run_logged apt-install "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# --- system raylib ----------------------------------------------------------
+
+# Prints a description of a raylib 6.0 already on the system, if any.
+find_system_raylib() {
+    local version prefix file
+    if version=$(pkg-config --modversion raylib 2>/dev/null) && [[ $version == 6.0* ]]; then
+        prefix=$(pkg-config --variable=prefix raylib 2>/dev/null || true)
+        if [[ $prefix != "$PREFIX" ]]; then
+            echo "pkg-config raylib $version${prefix:+ in $prefix}"
+            return 0
+        fi
+    fi
+    for file in /usr/lib/cmake/raylib/* /usr/lib/*/cmake/raylib/* /usr/lib64/cmake/raylib/* \
+        /usr/local/lib/cmake/raylib/* /usr/local/lib/*/cmake/raylib/* /usr/local/lib64/cmake/raylib/*; do
+        case ${file##*/} in
+            raylib-config-version.cmake | raylibConfigVersion.cmake) ;;
+            *) continue ;;
+        esac
+        if grep -q 'set(PACKAGE_VERSION "6\.0' "$file" 2>/dev/null; then
+            echo "CMake package ${file%/*}"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# --- mirror -----------------------------------------------------------------
+
+# Prints the URI of the Debian archive that serves bookworm (main) according
+# to the machine's apt configuration.
+find_mirror() {
+    local uri file
+    if [[ -n ${ORVAN_DEBIAN_MIRROR:-} ]]; then
+        echo "$ORVAN_DEBIAN_MIRROR"
+        return 0
+    fi
+
+    # Index targets are known once the machine's own apt-get update has run.
+    # shellcheck disable=SC2016 # $(...) are apt format fields, not expansions
+    uri=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 2>/dev/null |
+        awk '$2 == "bookworm" && $3 == "main" { print $1; exit }') || true
+    if [[ -n $uri ]]; then
+        echo "$uri"
+        return 0
+    fi
+
+    # deb822 sources: the first enabled stanza listing suite bookworm, main.
+    for file in /etc/apt/sources.list.d/*.sources; do
+        [[ -r $file ]] || continue
+        uri=$(awk '
+            function reset() { uris = suites = comps = ""; enabled = "yes" }
+            function check() {
+                if (uris != "" && tolower(enabled) != "no" &&
+                    (" " suites " ") ~ / bookworm / && (" " comps " ") ~ / main /) {
+                    split(uris, u, " "); print u[1]; found = 1; exit
+                }
+                reset()
+            }
+            BEGIN { reset() }
+            /^[ \t]*#/ { next }
+            /^[ \t]*$/ { check(); next }
+            {
+                key = tolower($1); $1 = ""; sub(/^[ \t]+/, "")
+                if (key == "uris:") uris = $0
+                else if (key == "suites:") suites = $0
+                else if (key == "components:") comps = $0
+                else if (key == "enabled:") enabled = $0
+            }
+            END { if (!found) check() }
+        ' "$file")
+        if [[ -n $uri ]]; then
+            echo "$uri"
+            return 0
+        fi
+    done
+
+    # One-line sources: "deb [options] URI SUITE COMPONENT...".
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [[ -r $file ]] || continue
+        uri=$(awk '
+            /^[ \t]*#/ { next }
+            {
+                sub(/\[[^]]*\]/, "")
+                if (($1 == "deb" || $1 == "deb-src") && $3 == "bookworm") {
+                    for (i = 4; i <= NF; i++) if ($i == "main") { print $2; exit }
+                }
+            }
+        ' "$file")
+        if [[ -n $uri ]]; then
+            echo "$uri"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# --- private apt configuration ----------------------------------------------
+
+APT_OPTS=(
+    -o "Dir::Etc::sourcelist=$APT_DIR/sources/orvan-deps.sources"
+    -o Dir::Etc::sourceparts=/dev/null
+    -o "Dir::State::Lists=$APT_DIR/lists"
+    -o "Dir::Cache=$APT_DIR/cache"
+)
+
+setup_private_apt() {
+    local mirror=$1
+    mkdir -p "$APT_DIR/sources" "$APT_DIR/lists/partial" "$APT_DIR/cache/archives/partial"
+    # The .sources extension makes apt read this file as deb822.
+    cat >"$APT_DIR/sources/orvan-deps.sources" <<EOF
+Types: deb-src
+URIs: $mirror
+Suites: $RAYLIB_SUITE $GLFW_SUITE
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+    run_logged apt-source apt-get "${APT_OPTS[@]}" --error-on=any update
+}
+
+# pick_version PACKAGE SUITE REGEX: prints the newest version of source
+# PACKAGE in SUITE matching REGEX, or nothing.
+pick_version() {
+    local package=$1 suite=$2 regex=$3 version best=""
+    while read -r version; do
+        [[ $version =~ $regex ]] || continue
+        if [[ -z $best ]] || dpkg --compare-versions "$version" gt "$best"; then
+            best=$version
+        fi
+    done < <(apt-cache "${APT_OPTS[@]}" madison "$package" 2>/dev/null |
+        awk -F'|' -v suite="$suite" '
+            $3 ~ (" " suite "/") && $3 ~ /Sources/ { gsub(/[ \t]/, "", $2); print $2 }')
+    echo "$best"
+}
+
+# fetch_source PACKAGE VERSION DEST: downloads a source package (its files are
+# checked against the signed index) and unpacks it into DEST.
+fetch_source() {
+    local package=$1 version=$2 dest=$3
+    mkdir -p "$DOWNLOAD_DIR" "$SRC_DIR"
+    run_logged apt-source in_dir "$DOWNLOAD_DIR" \
+        apt-get "${APT_OPTS[@]}" source --download-only "$package=$version"
+    rm -rf "$dest"
+    # The .dsc name has no epoch.
+    run_logged apt-source dpkg-source --no-copy -x \
+        "$DOWNLOAD_DIR/${package}_${version#*:}.dsc" "$dest"
+}
+
+# --- builds -----------------------------------------------------------------
+
+build_glfw() {
+    local src=$1 build=$BUILD_DIR/glfw
+    rm -rf "$build" "$GLFW_PREFIX"
+    run_logged glfw cmake -S "$src" -B "$build" \
+        -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$GLFW_PREFIX" \
+        -DCMAKE_INSTALL_LIBDIR=lib \
+        -DBUILD_SHARED_LIBS=OFF \
+        -DCMAKE_POSITION_INDEPENDENT_CODE=ON \
+        -DGLFW_BUILD_WAYLAND=OFF \
+        -DGLFW_BUILD_X11=ON \
+        -DGLFW_BUILD_EXAMPLES=OFF \
+        -DGLFW_BUILD_TESTS=OFF \
+        -DGLFW_BUILD_DOCS=OFF
+    run_logged glfw cmake --build "$build" -j "$JOBS"
+    run_logged glfw cmake --install "$build"
+}
+
+build_raylib() {
+    local src=$1 build=$BUILD_DIR/raylib
+    rm -rf "$build" "$PREFIX"
+    run_logged raylib cmake -S "$src" -B "$build" \
+        -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+        -DCMAKE_INSTALL_LIBDIR=lib \
+        -DCMAKE_PREFIX_PATH="$GLFW_PREFIX" \
+        -DPLATFORM=Desktop \
+        -DBUILD_SHARED_LIBS=ON \
+        -DUSE_EXTERNAL_GLFW=ON \
+        -DGLFW_BUILD_X11=ON \
+        -DGLFW_BUILD_WAYLAND=OFF \
+        -DBUILD_EXAMPLES=OFF
+    run_logged raylib cmake --build "$build" -j "$JOBS"
+    run_logged raylib cmake --install "$build"
+    # GLFW is linked statically into libraylib.so, so the installed raylib.pc
+    # must not require a glfw3.pc that consumers do not have.
+    sed -i '/^Requires.private:/s/\<glfw3\>//' "$PREFIX"/lib*/pkgconfig/raylib.pc
+}
+
+# Prints the library directory of the raylib in $PREFIX, if there is one.
+raylib_libdir() {
+    local lib
+    for lib in "$PREFIX"/lib*/libraylib.so.600; do
+        [[ -e $lib ]] && { echo "${lib%/*}"; return 0; }
+    done
+    return 1
+}
+
+# Checks that $PREFIX holds a usable raylib 6.0; prints its library directory.
+check_prefix() {
+    local libdir soname
+    libdir=$(raylib_libdir) || die "libraylib.so.600 missing in $PREFIX (see $LOG_DIR/raylib.log)"
+    soname=$(readelf -d "$libdir/libraylib.so.600" | sed -n 's/.*(SONAME).*\[\(.*\)\].*/\1/p')
+    [[ $soname == libraylib.so.600 ]] || die "libraylib.so.600 has soname '$soname'"
+    [[ -f $PREFIX/include/raylib.h ]] || die "raylib.h missing in $PREFIX/include"
+    [[ -f $libdir/cmake/raylib/raylib-config.cmake ]] || die "raylib CMake package missing in $libdir/cmake"
+    [[ -f $libdir/pkgconfig/raylib.pc ]] || die "raylib.pc missing in $libdir/pkgconfig"
+    grep -q '^Version: 6\.0' "$libdir/pkgconfig/raylib.pc" || die "raylib.pc in $libdir/pkgconfig is not 6.0"
+    PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs raylib >/dev/null ||
+        die "pkg-config cannot use $libdir/pkgconfig/raylib.pc"
+    echo "$libdir"
+}
+
+# --- main -------------------------------------------------------------------
+
+main() {
+    mkdir -p "$LOG_DIR"
+    # One run at a time per checkout.
+    exec 9>"$DEPS_DIR/.lock"
+    flock 9
+
+    ensure_gitignore
+    install_packages
+
+    local found
+    if [[ ${ORVAN_USE_SYSTEM_RAYLIB:-0} == 1 ]]; then
+        say "ORVAN_USE_SYSTEM_RAYLIB=1: not building raylib"
+        say "raylib 6.0 in system"
+        return 0
+    fi
+    if found=$(find_system_raylib); then
+        say "found $found"
+        say "raylib 6.0 in system"
+        return 0
+    fi
+
+    if [[ -f $STAMP ]] && grep -qxF "recipe=$RECIPE" "$STAMP" && raylib_libdir >/dev/null &&
+        [[ -f $PREFIX/include/raylib.h ]]; then
+        say "raylib $(sed -n 's/^raylib=//p' "$STAMP") already built (stamp $STAMP)"
+        say "raylib 6.0 in $PREFIX"
+        return 0
+    fi
+
+    local mirror
+    mirror=$(find_mirror) ||
+        die "no Debian archive serving bookworm found in /etc/apt (set ORVAN_DEBIAN_MIRROR=URI)"
+    say "fetching source indexes ($RAYLIB_SUITE, $GLFW_SUITE) from $mirror"
+    setup_private_apt "$mirror"
+
+    local raylib_version glfw_version
+    raylib_version=$(pick_version raylib "$RAYLIB_SUITE" "$RAYLIB_VERSION_RE")
+    [[ -n $raylib_version ]] ||
+        die "no raylib 6.0 source package offered by $mirror $RAYLIB_SUITE"
+    glfw_version=$(pick_version glfw3 "$GLFW_SUITE" "$GLFW_VERSION_RE")
+    [[ -n $glfw_version ]] ||
+        die "no glfw3 3.4 source package offered by $mirror $GLFW_SUITE"
+
+    say "fetching sources raylib $raylib_version, glfw3 $glfw_version"
+    local raylib_src=$SRC_DIR/raylib-${raylib_version#*:}
+    local glfw_src=$SRC_DIR/glfw3-${glfw_version#*:}
+    fetch_source raylib "$raylib_version" "$raylib_src"
+    fetch_source glfw3 "$glfw_version" "$glfw_src"
+
+    say "building GLFW $glfw_version (static, X11) into $GLFW_PREFIX"
+    build_glfw "$glfw_src"
+    say "building raylib $raylib_version (shared, X11) into $PREFIX"
+    build_raylib "$raylib_src"
+
+    local libdir
+    libdir=$(check_prefix)
+    printf 'raylib=%s\nglfw3=%s\nlibdir=%s\nrecipe=%s\n' \
+        "$raylib_version" "$glfw_version" "${libdir##*/}" "$RECIPE" >"$STAMP"
+    say "installed $libdir/libraylib.so.600, CMake package in $libdir/cmake/raylib"
+    say "raylib 6.0 in $PREFIX"
+}
+
+main "$@"

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test, in every build that CI checks:
+#   default    GCC, -O2: engine, recording-raylib and real-window tests
+#   clang-v3   Clang, -O2 -march=x86-64-v3 (FMA available): the same
+#   gcc-O0-v3  GCC, -O0 -march=x86-64-v3: engine tests
+#   clang-O0   Clang, -O0: engine tests
+# Pass preset names to run only those.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup-deps.sh
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default clang-v3 gcc-O0-v3 clang-O0)
+
+passed=0
+failed=0
+for preset in "${presets[@]}"; do
+    echo "== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
+    log=$(mktemp)
+    status=0
+    ctest --preset "$preset" 2>&1 | tee "$log" | grep -E "tests passed|Failed|\*\*\*" || true
+    status=${PIPESTATUS[0]}
+    read -r p f < <(awk '/tests passed, .* tests failed out of/ {print $(NF) - $4, $4}' "$log")
+    rm -f "$log"
+    passed=$((passed + ${p:-0}))
+    failed=$((failed + ${f:-0}))
+    if [ "$status" -ne 0 ]; then
+        failed=$((failed > 0 ? failed : 1))
+    fi
+done
+echo "tests: $passed passed, $failed failed"
+test "$failed" -eq 0

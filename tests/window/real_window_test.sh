@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The program in a real window under Xvfb with Mesa: title and size, what the
+# window shows, and the ways it ends.
+#
+# usage: real_window_test.sh PROGRAM SEND_CLOSE_REQUEST
+#
+# Image checks count pixels of an exact colour in a region of a screenshot
+# taken about a second after the window appeared. llvmpipe draws the unlit
+# spheres, the lines and raylib's bitmap font without filtering, so colours
+# match exactly where nothing is blended over them; the scene moves, so the
+# thresholds are lower bounds, about a third of what a typical frame shows.
+set -uo pipefail
+program=$1
+send_close_request=$2
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/lib/xvfb.sh"
+
+failures=0
+passes=0
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then
+        passes=$((passes + 1))
+        echo "ok   $name"
+    else
+        failures=$((failures + 1))
+        echo "FAIL $name"
+    fi
+}
+
+count() {  # count IMAGE GEOMETRY COLOUR: pixels of exactly COLOUR in GEOMETRY
+    convert "$1" -crop "$2" +repage -alpha off -fill white -opaque "$3" -fill black +opaque white \
+        -format '%[fx:round(mean*w*h)]' info:
+}
+
+work=$(mktemp -d)
+ulimit -c 0
+cd "$work"  # raylib's F12 screenshots and any stray file land here
+trap 'xvfb_stop; rm -rf "$work"' EXIT
+
+# ---- no display: a message and status 1, no crash ------------------------
+env -u DISPLAY "$program" >out.txt 2>err.txt
+status=$?
+check "no DISPLAY: exit status 1 (got $status)" test "$status" -eq 1
+check "no DISPLAY: the message on stderr" grep -q "the window could not be opened; a graphical display is needed" err.txt
+DISPLAY=:999 "$program" >/dev/null 2>err.txt
+status=$?
+check "unreachable display: exit status 1 (got $status)" test "$status" -eq 1
+
+xvfb_start || exit 1
+
+# ---- the window, what it shows, and Esc ------------------------------------
+"$program" >out.txt 2>err.txt &
+pid=$!
+wid=$(xvfb_wait_window "$pid")
+check "window appears" test -n "$wid"
+if [ -n "$wid" ]; then
+    title=$(xprop -id "$wid" _NET_WM_NAME)
+    check "title" test "$title" = '_NET_WM_NAME(UTF8_STRING) = "QUENDRA / Orvan Engine — Live GPU Window (Raylib/OpenGL)"'
+    geometry=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+    check "size 1280x720 (got $geometry)" test "$geometry" = 1280x720
+    sleep 1.2
+    xvfb_shot "$wid" shot.png
+    if [ -n "${ORVAN_SHOT_DIR:-}" ]; then cp shot.png "$ORVAN_SHOT_DIR/real_window.png"; fi
+    bg=$(count shot.png 1280x60+0+80 "rgb(10,10,18)")
+    check "background above the scene ($bg of 76800)" test "$bg" -eq 76800
+    n=$(count shot.png 700x24+18+18 "rgb(120,200,255)")
+    check "title overlay at (20, 20) ($n px)" test "$n" -ge 1000
+    n=$(count shot.png 1280x720+0+0 "rgb(120,200,255)")
+    m=$(count shot.png 700x24+18+18 "rgb(120,200,255)")
+    check "title colour nowhere else" test "$n" -eq "$m"
+    n=$(count shot.png 440x18+18+48 "rgb(180,180,180)")
+    check "device overlay at (20, 50) ($n px)" test "$n" -ge 500
+    lime=$(count shot.png 80x24+1198+18 "rgb(0,158,47)")
+    orange=$(count shot.png 80x24+1198+18 "rgb(255,161,0)")
+    check "FPS counter at (1200, 20) ($lime lime, $orange orange px)" test $((lime + orange)) -ge 100
+    n=$(count shot.png 1280x620+0+100 "rgb(100,200,255)")
+    check "solid spheres ($n px)" test "$n" -ge 5000
+    n=$(count shot.png 1280x620+0+100 "rgb(255,180,50)")
+    check "wire cube ($n px)" test "$n" -ge 500
+    xdotool key --window "$wid" Escape
+fi
+wait_exit "$pid" 5
+status=$EXIT_STATUS
+check "Esc: exit status 0 (got $status)" test "$status" = 0
+
+# ---- the close button: a WM_DELETE_WINDOW request --------------------------
+"$program" >out.txt 2>err.txt &
+pid=$!
+wid=$(xvfb_wait_window "$pid")
+if [ -n "$wid" ]; then
+    sleep 0.3
+    "$send_close_request" "$wid"
+fi
+wait_exit "$pid" 5
+status=$EXIT_STATUS
+check "WM_DELETE_WINDOW: exit status 0 (got $status)" test "$status" = 0
+
+echo "$passes passed, $failures failed"
+test "$failures" -eq 0
