@@ -8,9 +8,7 @@ HomVec4 HomVec4::init(double X, double Y, double Z, double W) noexcept { return 
 
 HomVec4 HomVec4::fromCartesian(std::array<double, 3> p) noexcept { return {p[0], p[1], p[2], 1.0}; }
 
-double HomVec4::dot(HomVec4 b) const noexcept {
-    return ((x * b.x + y * b.y) + z * b.z) + w * b.w;
-}
+double HomVec4::dot(HomVec4 b) const noexcept { return ((x * b.x + y * b.y) + z * b.z) + w * b.w; }
 
 double HomVec4::norm() const noexcept { return std::sqrt(dot(*this)); }
 

@@ -17,10 +17,8 @@ OrvanCamera OrvanCamera::fromCartesian(std::array<double, 3> pos, std::array<dou
     const HomVec4 u = {up_hint[0], up_hint[1], up_hint[2], 0.0};
     const double up_p = u.dot(p);
     const double up_d = u.dot(direction);
-    const HomVec4 v = {(u.x - up_p * p.x) - up_d * direction.x,
-                       (u.y - up_p * p.y) - up_d * direction.y,
-                       (u.z - up_p * p.z) - up_d * direction.z,
-                       (u.w - up_p * p.w) - up_d * direction.w};
+    const HomVec4 v = {(u.x - up_p * p.x) - up_d * direction.x, (u.y - up_p * p.y) - up_d * direction.y,
+                       (u.z - up_p * p.z) - up_d * direction.z, (u.w - up_p * p.w) - up_d * direction.w};
 
     return {p, direction, v.normalize(), kDefaultFovy, p.pickBestCard()};
 }
@@ -39,14 +37,12 @@ OrvanCamera OrvanCamera::rotate(double yaw, double pitch) const noexcept {
     const double sin_pitch = std::sin(pitch);
 
     // Cross product of the incoming (not yaw-turned) x, y, z parts; w takes no part.
-    const HomVec4 right = {dir.y * up.z - dir.z * up.y, dir.z * up.x - dir.x * up.z,
-                           dir.x * up.y - dir.y * up.x, 0.0};
+    const HomVec4 right = {dir.y * up.z - dir.z * up.y, dir.z * up.x - dir.x * up.z, dir.x * up.y - dir.y * up.x, 0.0};
     const HomVec4 right_norm = right.normalize();
 
-    const HomVec4 dir2 = {cos_pitch * new_dir.x + sin_pitch * right_norm.x,
-                          cos_pitch * new_dir.y + sin_pitch * right_norm.y,
-                          cos_pitch * new_dir.z + sin_pitch * right_norm.z,
-                          cos_pitch * new_dir.w + sin_pitch * right_norm.w};
+    const HomVec4 dir2 = {
+        cos_pitch * new_dir.x + sin_pitch * right_norm.x, cos_pitch * new_dir.y + sin_pitch * right_norm.y,
+        cos_pitch * new_dir.z + sin_pitch * right_norm.z, cos_pitch * new_dir.w + sin_pitch * right_norm.w};
 
     return {position, dir2.normalize(), new_up.normalize(), fovy, card};
 }

@@ -25,8 +25,7 @@ struct OrvanCamera {
     // part of (up_hint, 0) orthogonal to both; fovy is 60 degrees.
     // Target equal to the eye gives direction (0, 0, 0, 1); a hint in the span
     // of position and direction gives up (0, 0, 0, 1).
-    [[nodiscard]] static OrvanCamera fromCartesian(std::array<double, 3> pos,
-                                                   std::array<double, 3> target,
+    [[nodiscard]] static OrvanCamera fromCartesian(std::array<double, 3> pos, std::array<double, 3> target,
                                                    std::array<double, 3> up_hint) noexcept;
 
     // Turns direction towards up by yaw (up turning with it), then swings

@@ -129,8 +129,10 @@ TEST(Normalize, OverflowGivesZerosAndInfinityGivesNaN) {
 
 TEST(Normalize, ResultHasUnitLength) {
     const HomVec4 cases[] = {
-        HomVec4::init(0.1, 0.2, 0.3, 0.4), HomVec4::init(-3e100, 1e100, 2e99, 0.0),
-        HomVec4::init(1e-15, 1e-15, 0.0, 0.0), HomVec4::init(1.0 / 3.0, 1e-30, -7.0, 2.5),
+        HomVec4::init(0.1, 0.2, 0.3, 0.4),
+        HomVec4::init(-3e100, 1e100, 2e99, 0.0),
+        HomVec4::init(1e-15, 1e-15, 0.0, 0.0),
+        HomVec4::init(1.0 / 3.0, 1e-30, -7.0, 2.5),
     };
     for (const HomVec4& v : cases) {
         const double n = v.normalize().norm();
@@ -147,15 +149,13 @@ struct CardCase {
 
 TEST(PickBestCard, LargestMagnitudeWinsTiesInOrderWXYZ) {
     const CardCase cases[] = {
-        {{1, 1, 1, 1}, AffineCard::UW},     // all tied: W first, not X
-        {{2, 2, 1, 1}, AffineCard::UX},     // X ties Y: X first
-        {{0, 3, 3, 1}, AffineCard::UY},     // Y ties Z: Y first
-        {{0, 0, 0, 0}, AffineCard::UW},     // the zero vector
-        {{0, 0, -5, 1}, AffineCard::UZ},    // absolute values are compared
-        {{-7, 0, 0, 6}, AffineCard::UX},
-        {{1, 1, 1, -1}, AffineCard::UW},
-        {{0, -0.5, 0.25, 0.125}, AffineCard::UY},
-        {{kInf, 0, 0, -kInf}, AffineCard::UW},
+        {{1, 1, 1, 1}, AffineCard::UW},   // all tied: W first, not X
+        {{2, 2, 1, 1}, AffineCard::UX},   // X ties Y: X first
+        {{0, 3, 3, 1}, AffineCard::UY},   // Y ties Z: Y first
+        {{0, 0, 0, 0}, AffineCard::UW},   // the zero vector
+        {{0, 0, -5, 1}, AffineCard::UZ},  // absolute values are compared
+        {{-7, 0, 0, 6}, AffineCard::UX},          {{1, 1, 1, -1}, AffineCard::UW},
+        {{0, -0.5, 0.25, 0.125}, AffineCard::UY}, {{kInf, 0, 0, -kInf}, AffineCard::UW},
         {{0, 2, 6, 1}, AffineCard::UZ},
     };
     for (const CardCase& c : cases) {
@@ -165,10 +165,9 @@ TEST(PickBestCard, LargestMagnitudeWinsTiesInOrderWXYZ) {
 
 TEST(PickBestCard, NaNNeverWins) {
     const CardCase cases[] = {
-        {{0, 0, 0, kNaN}, AffineCard::UX},         // NaN w never gives UW
-        {{1, 5, 2, kNaN}, AffineCard::UY},
-        {{kNaN, kNaN, kNaN, kNaN}, AffineCard::UZ},  // every comparison false
-        {{kNaN, 0, 0, 0}, AffineCard::UY},         // w >= NaN is false; y >= z
+        {{0, 0, 0, kNaN}, AffineCard::UX},                                              // NaN w never gives UW
+        {{1, 5, 2, kNaN}, AffineCard::UY}, {{kNaN, kNaN, kNaN, kNaN}, AffineCard::UZ},  // every comparison false
+        {{kNaN, 0, 0, 0}, AffineCard::UY},                                              // w >= NaN is false; y >= z
         {{kNaN, 0, 0, 1}, AffineCard::UY},
     };
     for (const CardCase& c : cases) {

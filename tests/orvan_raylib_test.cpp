@@ -149,10 +149,9 @@ TEST(Rotate, OneTurnMatchesTheClosedForm) {
     const long double cy = std::cos(yaw), sy = std::sin(yaw), cp = std::cos(pitch), sp = std::sin(pitch);
     const HomVec4 d = start.direction;
     const HomVec4 u = start.up;
-    const long double dir[4] = {cp * (cy * d.x + sy * u.x) + sp, cp * (cy * d.y + sy * u.y),
-                                cp * (cy * d.z + sy * u.z), cp * (cy * d.w + sy * u.w)};
-    const long double up[4] = {-sy * d.x + cy * u.x, -sy * d.y + cy * u.y, -sy * d.z + cy * u.z,
-                               -sy * d.w + cy * u.w};
+    const long double dir[4] = {cp * (cy * d.x + sy * u.x) + sp, cp * (cy * d.y + sy * u.y), cp * (cy * d.z + sy * u.z),
+                                cp * (cy * d.w + sy * u.w)};
+    const long double up[4] = {-sy * d.x + cy * u.x, -sy * d.y + cy * u.y, -sy * d.z + cy * u.z, -sy * d.w + cy * u.w};
     long double dir_len = 0.0L;
     long double up_len = 0.0L;
     for (int c = 0; c < 4; ++c) {

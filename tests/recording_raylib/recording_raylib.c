@@ -20,15 +20,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-static FILE *g_log;
+static FILE* g_log;
 static long g_frames = 3;
 static long g_close_queries;
 static int g_not_ready;
 
 static void recording_open(void) {
-    const char *path = getenv("RECORDING_RAYLIB_LOG");
-    const char *frames = getenv("RECORDING_RAYLIB_FRAMES");
-    const char *not_ready = getenv("RECORDING_RAYLIB_NOT_READY");
+    const char* path = getenv("RECORDING_RAYLIB_LOG");
+    const char* frames = getenv("RECORDING_RAYLIB_FRAMES");
+    const char* not_ready = getenv("RECORDING_RAYLIB_NOT_READY");
     if (frames != NULL) g_frames = strtol(frames, NULL, 10);
     g_not_ready = not_ready != NULL && strcmp(not_ready, "1") == 0;
     if (path != NULL && path[0] != '\0') {
@@ -61,19 +61,19 @@ static void put_vector(Vector3 v) {
 
 static void put_color(Color c) { fprintf(g_log, " %u %u %u %u", c.r, c.g, c.b, c.a); }
 
-static void put_text(const char *text) {
+static void put_text(const char* text) {
     fputc(' ', g_log);
-    for (const unsigned char *p = (const unsigned char *)text; *p != '\0'; ++p) fprintf(g_log, "%02x", *p);
+    for (const unsigned char* p = (const unsigned char*)text; *p != '\0'; ++p) fprintf(g_log, "%02x", *p);
 }
 
-#define RECORD(...)                    \
-    do {                               \
-        if (g_log == NULL) break;      \
-        __VA_ARGS__;                   \
-        fputc('\n', g_log);            \
+#define RECORD(...)               \
+    do {                          \
+        if (g_log == NULL) break; \
+        __VA_ARGS__;              \
+        fputc('\n', g_log);       \
     } while (0)
 
-void InitWindow(int width, int height, const char *title) {
+void InitWindow(int width, int height, const char* title) {
     recording_open();
     RECORD(fprintf(g_log, "InitWindow %d %d", width, height); put_text(title));
 }
@@ -95,8 +95,8 @@ void BeginDrawing(void) { RECORD(fputs("BeginDrawing", g_log)); }
 void ClearBackground(Color color) { RECORD(fputs("ClearBackground", g_log); put_color(color)); }
 
 void BeginMode3D(Camera3D camera) {
-    RECORD(fputs("BeginMode3D", g_log); put_vector(camera.position); put_vector(camera.target);
-           put_vector(camera.up); put_float(camera.fovy); fprintf(g_log, " %d", camera.projection));
+    RECORD(fputs("BeginMode3D", g_log); put_vector(camera.position); put_vector(camera.target); put_vector(camera.up);
+           put_float(camera.fovy); fprintf(g_log, " %d", camera.projection));
 }
 
 void DrawGrid(int slices, float spacing) { RECORD(fprintf(g_log, "DrawGrid %d", slices); put_float(spacing)); }
@@ -111,13 +111,13 @@ void DrawSphereWires(Vector3 center, float radius, int rings, int slices, Color 
 }
 
 void DrawCubeWires(Vector3 position, float width, float height, float length, Color color) {
-    RECORD(fputs("DrawCubeWires", g_log); put_vector(position); put_float(width); put_float(height);
-           put_float(length); put_color(color));
+    RECORD(fputs("DrawCubeWires", g_log); put_vector(position); put_float(width); put_float(height); put_float(length);
+           put_color(color));
 }
 
 void EndMode3D(void) { RECORD(fputs("EndMode3D", g_log)); }
 
-void DrawText(const char *text, int x, int y, int size, Color color) {
+void DrawText(const char* text, int x, int y, int size, Color color) {
     RECORD(fputs("DrawText", g_log); put_text(text); fprintf(g_log, " %d %d %d", x, y, size); put_color(color));
 }
 
