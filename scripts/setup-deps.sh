@@ -90,19 +90,6 @@ run_logged() {
 # in_dir DIR CMD...: runs CMD with DIR as working directory.
 in_dir() { cd "$1" && shift && "$@"; }
 
-# --- .gitignore -------------------------------------------------------------
-
-ensure_gitignore() {
-    local file=$REPO_DIR/.gitignore entry
-    for entry in .deps/ 'build*/'; do
-        if ! { [[ -f $file ]] && grep -qxF -- "$entry" "$file"; }; then
-            # Keep the file newline-terminated before appending.
-            if [[ -s $file && -n $(tail -c 1 "$file") ]]; then echo >>"$file"; fi
-            echo "$entry" >>"$file"
-        fi
-    done
-}
-
 # --- Debian packages --------------------------------------------------------
 
 is_installed() {
@@ -352,7 +339,6 @@ main() {
     exec 9>"$DEPS_DIR/.lock"
     flock 9
 
-    ensure_gitignore
     install_packages
 
     local found
