@@ -83,8 +83,8 @@ std::string hex(float v) {
 std::string hex(const std::string& text) {
     std::string s;
     char buf[4];
-    for (unsigned char c : text) {
-        std::snprintf(buf, sizeof buf, "%02x", c);
+    for (const char c : text) {
+        std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
         s += buf;
     }
     return s;
