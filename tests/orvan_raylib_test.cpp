@@ -147,8 +147,10 @@ TEST(Rotate, OneTurnMatchesTheClosedForm) {
     const double yaw = g_yaw;
     const double pitch = g_pitch;
     const auto wide = [](double v) { return static_cast<long double>(v); };
-    const long double cy = wide(std::cos(yaw)), sy = wide(std::sin(yaw));
-    const long double cp = wide(std::cos(pitch)), sp = wide(std::sin(pitch));
+    const long double cy = wide(std::cos(yaw));
+    const long double sy = wide(std::sin(yaw));
+    const long double cp = wide(std::cos(pitch));
+    const long double sp = wide(std::sin(pitch));
     const long double d[4] = {wide(start.direction.x), wide(start.direction.y), wide(start.direction.z),
                               wide(start.direction.w)};
     const long double u[4] = {wide(start.up.x), wide(start.up.y), wide(start.up.z), wide(start.up.w)};
