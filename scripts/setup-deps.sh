@@ -38,6 +38,8 @@ ORVAN_APT_PACKAGES=(
     libgl1-mesa-dri xvfb xauth xdotool x11-utils x11-apps imagemagick
     # analysis, plots and desktop entry checks
     valgrind gnuplot-nox desktop-file-utils python3
+    # format and static analysis (scripts/lint.sh)
+    clang-format clang-tidy
 )
 
 # Versions accepted (Debian version strings, optional epoch).

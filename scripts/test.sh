@@ -4,7 +4,9 @@
 #   clang-v3   Clang, -O2 -march=x86-64-v3 (FMA available): the same
 #   gcc-O0-v3  GCC, -O0 -march=x86-64-v3: engine tests
 #   clang-O0   Clang, -O0: engine tests
-# Pass preset names to run only those.
+# then scripts/lint.sh (clang-format, clang-tidy) and scripts/check-package.sh
+# (the .deb). Warnings are errors (ORVAN_WERROR). Pass preset names to run
+# only those presets' tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +19,7 @@ passed=0
 failed=0
 for preset in "${presets[@]}"; do
     echo "== $preset"
-    cmake --preset "$preset" >/dev/null
+    cmake --preset "$preset" -DORVAN_WERROR=ON >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
     log=$(mktemp)
     status=0
@@ -31,5 +33,12 @@ for preset in "${presets[@]}"; do
         failed=$((failed > 0 ? failed : 1))
     fi
 done
+# With no presets named: format and clang-tidy, and the Debian packages.
+if [ $# -eq 0 ]; then
+    for check in scripts/lint.sh scripts/check-package.sh; do
+        echo "== $check"
+        if "$check"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+    done
+fi
 echo "tests: $passed passed, $failed failed"
 test "$failed" -eq 0

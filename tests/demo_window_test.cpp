@@ -41,7 +41,9 @@ std::string readFile(const std::string& path) {
 ProgramRun runProgram(long frames, bool ready = true) {
     const std::string dir = ::testing::TempDir() + "demo_window_" + std::to_string(::getpid()) + "_" +
                             std::to_string(frames) + (ready ? "" : "_not_ready");
-    const std::string log = dir + ".log", out = dir + ".out", err = dir + ".err";
+    const std::string log = dir + ".log";
+    const std::string out = dir + ".out";
+    const std::string err = dir + ".err";
     const pid_t pid = ::fork();
     if (pid == 0) {
         const char* old_path = std::getenv("LD_LIBRARY_PATH");
@@ -83,8 +85,8 @@ std::string hex(float v) {
 std::string hex(const std::string& text) {
     std::string s;
     char buf[4];
-    for (unsigned char c : text) {
-        std::snprintf(buf, sizeof buf, "%02x", c);
+    for (const char c : text) {
+        std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
         s += buf;
     }
     return s;

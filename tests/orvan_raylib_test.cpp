@@ -146,12 +146,18 @@ TEST(Rotate, OneTurnMatchesTheClosedForm) {
     const OrvanCamera start = startCamera();
     const double yaw = g_yaw;
     const double pitch = g_pitch;
-    const long double cy = std::cos(yaw), sy = std::sin(yaw), cp = std::cos(pitch), sp = std::sin(pitch);
-    const HomVec4 d = start.direction;
-    const HomVec4 u = start.up;
-    const long double dir[4] = {cp * (cy * d.x + sy * u.x) + sp, cp * (cy * d.y + sy * u.y), cp * (cy * d.z + sy * u.z),
-                                cp * (cy * d.w + sy * u.w)};
-    const long double up[4] = {-sy * d.x + cy * u.x, -sy * d.y + cy * u.y, -sy * d.z + cy * u.z, -sy * d.w + cy * u.w};
+    const auto wide = [](double v) { return static_cast<long double>(v); };
+    const long double cy = wide(std::cos(yaw));
+    const long double sy = wide(std::sin(yaw));
+    const long double cp = wide(std::cos(pitch));
+    const long double sp = wide(std::sin(pitch));
+    const long double d[4] = {wide(start.direction.x), wide(start.direction.y), wide(start.direction.z),
+                              wide(start.direction.w)};
+    const long double u[4] = {wide(start.up.x), wide(start.up.y), wide(start.up.z), wide(start.up.w)};
+    const long double dir[4] = {cp * (cy * d[0] + sy * u[0]) + sp, cp * (cy * d[1] + sy * u[1]),
+                                cp * (cy * d[2] + sy * u[2]), cp * (cy * d[3] + sy * u[3])};
+    const long double up[4] = {-sy * d[0] + cy * u[0], -sy * d[1] + cy * u[1], -sy * d[2] + cy * u[2],
+                               -sy * d[3] + cy * u[3]};
     long double dir_len = 0.0L;
     long double up_len = 0.0L;
     for (int c = 0; c < 4; ++c) {

@@ -1,0 +1,43 @@
+# `cpack` in a build tree (or `cmake --workflow --preset release`) makes two
+# Debian packages from the components of cmake/install.cmake, under /usr:
+#
+#   orvan-demo-window_<version>_amd64.deb   component runtime: the program,
+#       its private raylib and the desktop entry. Its dependencies are what
+#       dpkg-shlibdeps finds in the executable and the bundled raylib (libc6,
+#       libx11-6), plus the libraries GLFW inside raylib loads with dlopen:
+#       libGL.so.1 and the X11 extensions it uses for monitors, cursors and
+#       input. (raylib's audio libraries are loaded only by InitAudioDevice,
+#       which the program never calls.)
+#   liborvan-dev_<version>_amd64.deb        component development: the engine's
+#       headers, static library, CMake package and pkg-config file.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME orvan)
+set(CPACK_PACKAGE_VENDOR "Orvan")
+set(CPACK_PACKAGE_CONTACT "Orvan developers <orvan@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# Each package's description below starts with its own summary line.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
+set(CPACK_COMPONENTS_ALL runtime development)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME orvan-demo-window)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libgl1, libxrandr2, libxinerama1, libxcursor1, libxi6")
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
+  "Live 3-D viewport of the Orvan projective-geometry engine
+orvan-demo-window opens a 1280x720 raylib 6.0 window and renders, at 60
+frames per second, an orbiting view of a grid, a ring of spheres and a wire
+cube, while the Orvan engine's camera on the 3-sphere turns every frame.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME liborvan-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
+  "Orvan projective-geometry engine (C++20 static library)
+Homogeneous 4-vectors of real projective 3-space, their affine charts and a
+camera on the unit 3-sphere, in exact double-precision arithmetic. Use it with
+find_package(orvan CONFIG) and the target orvan::engine, or pkg-config orvan.")
+include(CPack)

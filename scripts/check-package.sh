@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Builds the Debian packages with the release workflow preset and checks them:
+# their contents and dependencies, that apt on this machine can install them,
+# and that the program unpacked from the .deb runs: against the recording
+# raylib of the tests (the same calls as the tested build), and with its own
+# bundled raylib (no display: a message and status 1).
+#
+# Usage: scripts/check-package.sh        (after scripts/setup-deps.sh)
+# Prints the packages' names and sizes; leaves them in build/release/.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+failures=0
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then
+        echo "ok   $name"
+    else
+        failures=$((failures + 1))
+        echo "FAIL $name"
+    fi
+}
+
+mkdir -p build
+rm -f build/release/*.deb
+if ! cmake --workflow --preset release >"$PWD/build/release-workflow.log" 2>&1; then
+    tail -n 30 build/release-workflow.log
+    echo "package: the release workflow failed"
+    exit 1
+fi
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
+deb=build/release/orvan-demo-window_${version}_amd64.deb
+dev=build/release/liborvan-dev_${version}_amd64.deb
+for file in "$deb" "$dev"; do
+    [ -f "$file" ] || { echo "package: $file was not made"; exit 1; }
+    echo "package: $file, $(stat -c %s "$file") bytes"
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# ---- contents and dependencies ------------------------------------------------
+files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }
+printf '%s\n' ./usr/bin/orvan-demo-window ./usr/lib/orvan-demo-window/libraylib.so.600 \
+    ./usr/share/applications/orvan-demo-window.desktop >"$work/want-runtime"
+check "program package: exactly the program, its raylib and the desktop entry" \
+    diff "$work/want-runtime" <(files "$deb")
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "     Depends: $depends"
+for pkg in libc6 libx11-6 libgl1 libxrandr2 libxinerama1 libxcursor1 libxi6; do
+    check "depends on $pkg" grep -qE "(^|, )$pkg( |,|$)" <<<"$depends"
+done
+check "no dependency on a raylib package" bash -c "! grep -q raylib <<<'$depends'"
+mapfile -t devfiles < <(files "$dev")
+for want in ./usr/include/orvan/orvan_kernel.hpp ./usr/include/orvan/orvan_raylib.hpp \
+    ./usr/lib/liborvan_engine.a ./usr/lib/cmake/orvan/orvanConfig.cmake ./usr/lib/pkgconfig/orvan.pc; do
+    check "development package holds $want" grep -qxF "$want" < <(printf '%s\n' "${devfiles[@]}")
+done
+check "development package holds no raylib" bash -c "! dpkg-deb -c '$dev' | grep -q libraylib"
+# The dependencies as apt on this machine resolves them, changing nothing.
+apt-get install --simulate --no-install-recommends "./$deb" "./$dev" >"$work/apt.log" 2>&1
+status=$?
+check "apt-get can install both packages" test "$status" -eq 0 || sed 's/^/     | /' "$work/apt.log"
+
+# ---- the unpacked program ---------------------------------------------------------
+root=$work/root
+dpkg -x "$deb" "$root"
+exe=$root/usr/bin/orvan-demo-window
+check "desktop entry valid" desktop-file-validate "$root/usr/share/applications/orvan-demo-window.desktop"
+runpath=$(readelf -d "$exe" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+check "RUNPATH is \$ORIGIN/../lib/orvan-demo-window (got $runpath)" \
+    test "$runpath" = '$ORIGIN/../lib/orvan-demo-window'
+loaded=$(env -u LD_LIBRARY_PATH ldd "$exe" | awk '$1 == "libraylib.so.600" { print $3 }')
+check "raylib loaded from the package's own folder ($loaded)" \
+    test "$(realpath "$loaded" 2>/dev/null)" = "$root/usr/lib/orvan-demo-window/libraylib.so.600"
+env -u DISPLAY -u WAYLAND_DISPLAY -u LD_LIBRARY_PATH "$exe" >"$work/out" 2>"$work/err"
+status=$?
+check "bundled raylib, no display: status 1 (got $status)" test "$status" -eq 1
+check "bundled raylib, no display: the message" \
+    grep -qF "orvan-demo-window: the window could not be opened; a graphical display is needed" "$work/err"
+
+# Against the recording raylib the packaged program must make exactly the
+# calls of the build tree's program, which tests/demo_window_test.cpp checks
+# bit for bit.
+cmake --preset default >/dev/null &&
+    cmake --build --preset default -j 2 --target recording_raylib orvan-demo-window >/dev/null ||
+    { echo "package: building the recording raylib failed"; exit 1; }
+recording=build/default/tests/recording_raylib
+record() {  # record PROGRAM LOG [NOT_READY]: prints the exit status
+    local status=0
+    LD_LIBRARY_PATH=$PWD/$recording${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH} RECORDING_RAYLIB_LOG=$2 \
+        RECORDING_RAYLIB_FRAMES=120 RECORDING_RAYLIB_NOT_READY=${3:-0} "$1" >/dev/null 2>&1 || status=$?
+    echo "$status"
+}
+status=$(record "$exe" "$work/packaged.log")
+check "recording raylib: status 0 (got $status)" test "$status" -eq 0
+record build/default/orvan-demo-window "$work/built.log" >/dev/null
+check "recording raylib: $(wc -l <"$work/packaged.log") calls, the same as the tested build's" \
+    cmp -s "$work/built.log" "$work/packaged.log"
+check "recording raylib: 120 frames drawn" test "$(grep -c '^EndDrawing$' "$work/packaged.log")" -eq 120
+status=$(record "$exe" "$work/not-ready.log" 1)
+check "recording raylib, window not ready: status 1 (got $status)" test "$status" -eq 1
+
+echo "package: $failures failed"
+test "$failures" -eq 0

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Format and static-analysis checks of the project's own code; fails on any
+# difference from .clang-format or any clang-tidy finding (.clang-tidy).
+#
+#   clang-format   every C and C++ file outside build trees and .deps
+#   clang-tidy     every file compiled in the clang-v3 build (the engine, the
+#                  program, the tests), from its compile_commands.json;
+#                  headers of src/ and tests/ through the files including them
+#
+# Usage: scripts/lint.sh        (after scripts/setup-deps.sh)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+status=0
+
+mapfile -t sources < <(find . \( -path ./.deps -o -path './build*' -o -path ./.git \) -prune -o \
+    -type f \( -name '*.cpp' -o -name '*.hpp' -o -name '*.c' -o -name '*.h' \) -print | sort)
+if ! clang-format --dry-run --Werror "${sources[@]}"; then
+    echo "lint: clang-format: the files above differ from .clang-format (fix: clang-format -i FILE)"
+    status=1
+else
+    echo "lint: clang-format: ${#sources[@]} files formatted"
+fi
+
+cmake --preset clang-v3 >/dev/null
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# run-clang-tidy exits 0 on warnings: findings are counted from its output.
+run-clang-tidy -p build/clang-v3 -j 2 -quiet "^$repo/" >"$log" 2>/dev/null || status=1
+findings=$(sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -cE ': (warning|error): ' || true)
+files=$(grep -c '"file"' build/clang-v3/compile_commands.json)
+if [ "$findings" -ne 0 ]; then
+    sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -vE '^(clang-tidy|[0-9]+ warnings? generated|Suppressed|Use -header-filter)'
+    echo "lint: clang-tidy: $findings findings"
+    status=1
+else
+    echo "lint: clang-tidy: $files files, no findings"
+fi
+exit "$status"
