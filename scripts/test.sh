@@ -22,10 +22,11 @@ for preset in "${presets[@]}"; do
     cmake --preset "$preset" -DORVAN_WERROR=ON >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
     log=$(mktemp)
-    status=0
-    ctest --preset "$preset" 2>&1 | tee "$log" | grep -E "tests passed|Failed|\*\*\*" || true
+    set +e
+    ctest --preset "$preset" 2>&1 | tee "$log" | grep -E "tests passed|Failed|\*\*\*"
     status=${PIPESTATUS[0]}
-    read -r p f < <(awk '/tests passed, .* tests failed out of/ {print $(NF) - $4, $4}' "$log")
+    set -e
+    read -r p f < <(awk '/tests passed, .* tests failed out of/ {print $(NF) - $4, $4}' "$log") || true
     rm -f "$log"
     passed=$((passed + ${p:-0}))
     failed=$((failed + ${f:-0}))
