@@ -17,7 +17,7 @@
  *                          was started; gives the time to the first frame
  *
  * Output: "# key value" lines (frames, start_to_first_frame_ms,
- * cpu_seconds_per_frame, peak_rss_kib, wait_calls), then one line a frame:
+ * cpu_seconds_per_frame, minor_faults_per_frame, peak_rss_kib, wait_calls), then one line a frame:
  * index, presented at (ms after frame 0), interval to the previous frame (ms),
  * swap (ms), wait (ms) spent in WaitTime since the previous frame.
  */
@@ -45,6 +45,8 @@ static long g_wait_calls;
 static double g_first_realtime;
 static double g_cpu_first;
 static double g_cpu_last;
+static long g_faults_first;
+static long g_faults_last;
 
 static void (*g_next_swap)(void);
 static void (*g_next_wait)(double);
@@ -56,9 +58,12 @@ static double now(clockid_t clock) {
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-static double cpu_seconds(void) {
+// CPU time of every thread of the process, Mesa's included; *faults gets the
+// minor page faults so far.
+static double cpu_seconds(long* faults) {
     struct rusage ru;
-    getrusage(RUSAGE_SELF, &ru);  // every thread of the process, Mesa's included
+    getrusage(RUSAGE_SELF, &ru);
+    *faults = ru.ru_minflt;
     return (double)ru.ru_utime.tv_sec + (double)ru.ru_utime.tv_usec * 1e-6 + (double)ru.ru_stime.tv_sec +
            (double)ru.ru_stime.tv_usec * 1e-6;
 }
@@ -86,9 +91,9 @@ void SwapScreenBuffer(void) {
     if (g_count >= g_wanted) return;
     if (g_count == 0) {
         g_first_realtime = now(CLOCK_REALTIME);
-        g_cpu_first = cpu_seconds();
+        g_cpu_first = cpu_seconds(&g_faults_first);
     }
-    if (g_count == g_wanted - 1) g_cpu_last = cpu_seconds();
+    if (g_count == g_wanted - 1) g_cpu_last = cpu_seconds(&g_faults_last);
     g_frame[g_count].presented = end;
     g_frame[g_count].swap = end - begin;
     g_frame[g_count].wait = g_wait_since_last;
@@ -127,6 +132,8 @@ __attribute__((destructor)) static void pacing_probe_report(void) {
     }
     if (g_count == g_wanted) {
         fprintf(out, "# cpu_seconds_per_frame %.6f\n", (g_cpu_last - g_cpu_first) / (double)(g_wanted - 1));
+        fprintf(out, "# minor_faults_per_frame %.1f\n",
+                (double)(g_faults_last - g_faults_first) / (double)(g_wanted - 1));
     }
     fprintf(out, "# peak_rss_kib %ld\n", ru.ru_maxrss);
     fprintf(out, "# wait_calls %ld\n", g_wait_calls);

@@ -100,12 +100,49 @@ def mark(ok):
     return "met" if ok else "**missed**"
 
 
+def read_pacing(path):
+    """Figures of one pacing probe record."""
+    head = read_keys(path, "# ")
+    rows = []
+    with open(path) as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            i, at, interval, swap, wait = line.split()
+            rows.append((int(i), float(at), float(interval), float(swap), float(wait)))
+    if len(rows) < 2 or "cpu_seconds_per_frame" not in head:
+        sys.exit(f"report: {path} holds fewer frames than asked for")
+    intervals = [r[2] for r in rows[1:]]
+    s = sorted(intervals)
+    worst = s[-1]
+    return {
+        "rows": rows,
+        "intervals": len(intervals),
+        "fps": len(intervals) / ((rows[-1][1] - rows[0][1]) / 1000.0),
+        "median": median(intervals),
+        "p99": nearest_rank(s, 99),
+        "worst": worst,
+        "worst_frame": rows[1 + intervals.index(worst)][0],
+        "swap": median([r[3] for r in rows[1:]]),
+        "wait": median([r[4] for r in rows[1:]]),
+        "rest": median([r[2] - r[3] - r[4] for r in rows[1:]]),
+        "cpu_ms": float(head["cpu_seconds_per_frame"]) * 1e3,
+        "faults": float(head["minor_faults_per_frame"]),
+        "rss_mib": int(head["peak_rss_kib"]) / 1024,
+        "startup_ms": float(head["start_to_first_frame_ms"]),
+    }
+
+
 # ---- main --------------------------------------------------------------------
 
 
 def main():
     results, output = sys.argv[1], sys.argv[2]
-    machine = read_keys(os.path.join(results, "machine.txt"))
+    machine = {}
+    with open(os.path.join(results, "machine.txt")) as f:
+        for line in f:
+            key, _, value = line.partition(":")
+            machine[key.strip()] = value.strip()
 
     # Engine benchmarks: medians over repetitions.
     with open(os.path.join(results, "engine.json")) as f:
@@ -146,35 +183,14 @@ def main():
     if allocs.get("window_complete") != "1":
         sys.exit("report: the allocation run did not reach the end of its window")
 
-    # Pacing.
-    pacing_path = os.path.join(results, "pacing.txt")
-    head = read_keys(pacing_path, "# ")
-    rows = []
-    with open(pacing_path) as f:
-        for line in f:
-            if line.startswith("#") or not line.strip():
-                continue
-            i, at, interval, swap, wait = line.split()
-            rows.append((int(i), float(at), float(interval), float(swap), float(wait)))
-    if len(rows) < 2:
-        sys.exit("report: the pacing run recorded fewer than two frames")
-    intervals = [r[2] for r in rows[1:]]
-    s = sorted(intervals)
-    n_int = len(intervals)
-    span_ms = rows[-1][1] - rows[0][1]
-    fps = n_int / (span_ms / 1000.0)
-    med = median(intervals)
-    p99 = nearest_rank(s, 99)
-    worst = s[-1]
-    worst_frame = rows[1 + intervals.index(worst)][0]
-    swap_med = median([r[3] for r in rows[1:]])
-    wait_med = median([r[4] for r in rows[1:]])
-    rest_med = median([r[2] - r[3] - r[4] for r in rows[1:]])
-    cpu_per_frame = float(head["cpu_seconds_per_frame"])
+    pacing = read_pacing(os.path.join(results, "pacing.txt"))
+    kept = read_pacing(os.path.join(results, "pacing-keep-heap.txt"))
+    fps, med, p99, worst = pacing["fps"], pacing["median"], pacing["p99"], pacing["worst"]
+    n_int = pacing["intervals"]
     with open(os.path.join(results, "intervals.dat"), "w") as f:
-        f.write("# frame interval_ms swap_ms wait_ms\n")
-        for r in rows[1:]:
-            f.write(f"{r[0]} {r[2]:.6f} {r[3]:.6f} {r[4]:.6f}\n")
+        f.write("# frame interval_ms swap_ms wait_ms interval_keep_heap_ms\n")
+        for r, k in zip(pacing["rows"][1:], kept["rows"][1:]):
+            f.write(f"{r[0]} {r[2]:.6f} {r[3]:.6f} {r[4]:.6f} {k[2]:.6f}\n")
 
     L = []
     w = L.append
@@ -293,39 +309,59 @@ def main():
     w("`bench/pacing_probe.c` preloaded. raylib's `EndDrawing` calls its exported `SwapScreenBuffer` (Mesa")
     w("renders the frame and hands it to the X server) and then `WaitTime` for the rest of the 1/60 s; both")
     w("go through raylib's PLT, so the probe wraps them. A frame counts as presented when `SwapScreenBuffer`")
-    w(f"returns (CLOCK_MONOTONIC). The probe records {len(rows)} frames, the {n_int} intervals between them,")
+    w(f"returns (CLOCK_MONOTONIC). The probe records {len(pacing['rows'])} frames, the {n_int} intervals between them,")
     w("then makes `WindowShouldClose` report true and the program ends normally.")
     w("")
-    w("| Figure | Value |")
-    w("|---|---|")
-    w(f"| frames per second ({n_int} intervals / their total span) | {fps:.2f} |")
-    w(f"| median frame interval | {med:.3f} ms |")
-    w(f"| 99th percentile (nearest rank) | {p99:.3f} ms |")
-    w(f"| worst interval | {worst:.3f} ms (frame {worst_frame}) |")
-    w(f"| CPU time per frame, all threads (getrusage, frames 0 to {len(rows) - 1}) | "
-      f"{cpu_per_frame * 1e3:.2f} ms ({cpu_per_frame:.5f} s) |")
-    w(f"| peak resident memory (ru_maxrss) | {int(head['peak_rss_kib']) / 1024:.1f} MiB |")
-    w(f"| process start to first presented frame | {float(head['start_to_first_frame_ms']):.1f} ms |")
-    w("")
-    w("Where a frame's time goes (medians over the intervals):")
-    w("")
-    w("| Part of the interval | Median |")
-    w("|---|---|")
-    w(f"| `SwapScreenBuffer`: llvmpipe renders, the image goes to Xvfb | {swap_med:.3f} ms |")
-    w(f"| `WaitTime`: raylib waits out the rest of the 1/60 s | {wait_med:.3f} ms |")
-    w(f"| the rest: the frame loop, raylib's batching and draw calls, event polling | {rest_med:.3f} ms |")
+    w("| Figure | As shipped | Diagnostic: heap kept (see below) |")
+    w("|---|---|---|")
+    p, k = pacing, kept
+    w(f"| frames per second ({n_int} intervals / their total span) | {p['fps']:.2f} | {k['fps']:.2f} |")
+    w(f"| median frame interval | {p['median']:.3f} ms | {k['median']:.3f} ms |")
+    w(f"| 99th percentile (nearest rank) | {p['p99']:.3f} ms | {k['p99']:.3f} ms |")
+    w(f"| worst interval | {p['worst']:.3f} ms (frame {p['worst_frame']}) | {k['worst']:.3f} ms "
+      f"(frame {k['worst_frame']}) |")
+    w(f"| CPU time per frame, all threads | {p['cpu_ms']:.2f} ms | {k['cpu_ms']:.2f} ms |")
+    w(f"| minor page faults per frame | {p['faults']:,.1f} | {k['faults']:,.1f} |")
+    w(f"| peak resident memory (ru_maxrss) | {p['rss_mib']:.1f} MiB | {k['rss_mib']:.1f} MiB |")
+    w(f"| process start to first presented frame | {p['startup_ms']:.1f} ms | {k['startup_ms']:.1f} ms |")
+    w("| **where a frame's time goes** (medians) | | |")
+    w(f"| `SwapScreenBuffer`: llvmpipe renders, the image goes to Xvfb | {p['swap']:.3f} ms | {k['swap']:.3f} ms |")
+    w(f"| `WaitTime`: raylib waits out the rest of the 1/60 s | {p['wait']:.3f} ms | {k['wait']:.3f} ms |")
+    w(f"| the rest: frame loop, raylib's draw calls (Mesa's vertex work), events | {p['rest']:.3f} ms | "
+      f"{k['rest']:.3f} ms |")
     w("")
     w("![Frame intervals over the run](frame-intervals.png)")
     w("")
-    w("The start-up time runs from a CLOCK_REALTIME stamp taken by `scripts/bench.sh` just before it executes")
-    w("the program, to the return of the first `SwapScreenBuffer`; it includes loading the libraries, opening")
-    w("the window, Mesa's set-up and raylib's shader compilation. CPU time counts every thread of the process,")
-    w("llvmpipe's rendering threads included.")
+    w("How the figures are taken. CPU time and page faults come from `getrusage` (every thread of the")
+    w("process, llvmpipe's rendering threads included) between the first and the last recorded frame. The")
+    w("start-up time runs from a CLOCK_REALTIME stamp that `scripts/bench.sh` takes just before it executes")
+    w("the program to the return of the first `SwapScreenBuffer`: loading the libraries, opening the window,")
+    w("Mesa's set-up and raylib's shader compilation.")
     w("")
-    analysis = os.path.join(results, "analysis.md")
-    if os.path.exists(analysis):
-        w(open(analysis).read().rstrip("\n"))
-        w("")
+    w("### Where the time goes, and why the median is not 16.67 ms")
+    w("")
+    w("raylib paces the loop itself: `EndDrawing` measures the frame and calls `WaitTime` for what is left")
+    w("of 1/60 s. When the frame's own work already takes longer, there is nothing to wait for and the")
+    w("interval is the work. The program's own part of that work is small (section 2: about 5,000")
+    w("instructions, a few microseconds). Nearly all of it is raylib and Mesa drawing the scene in software:")
+    w("`DrawSphere` and `DrawSphereWires` emit some 80,000 vertices a frame in immediate mode, and llvmpipe")
+    w("transforms them on the program's thread before its two rendering threads rasterise.")
+    w("")
+    w("`perf record -e cpu-clock -g` over the running window (run by hand once, not by the script) put a")
+    w("third of all samples in the kernel's page-fault handler, called from llvmpipe's JIT-compiled vertex")
+    w("code: on every frame Mesa frees a large vertex buffer at the top of the heap, glibc's `free` gives")
+    w("the memory back to the kernel (the heap top is trimmed past `M_TRIM_THRESHOLD`, 128 KiB by default),")
+    w(f"and the next frame faults it in again, page by page: {p['faults']:,.0f} minor faults a frame. The")
+    w("diagnostic column is the same program and run with one change to the environment,")
+    w("`GLIBC_TUNABLES=glibc.malloc.trim_threshold=1073741824`, which makes glibc keep freed memory: the")
+    w(f"faults go ({k['faults']:,.1f} a frame) and the CPU time per frame goes from {p['cpu_ms']:.1f} ms to")
+    w(f"{k['cpu_ms']:.1f} ms. (Raising the mmap threshold instead changed nothing when tried by hand.) The")
+    w("program and its output are untouched by this; it only shows where the missing time goes.")
+    w("")
+    w("The rest of the gap is the machine: a virtual machine with two cores shared with other builds (see")
+    w("the load averages above); llvmpipe's rendering threads and the program's thread compete with them, so")
+    w("frames that lose the processor show up as the long intervals of the plot.")
+    w("")
     w("## Method, in one command")
     w("")
     w("```sh")

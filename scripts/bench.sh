@@ -5,7 +5,8 @@
 #   2. the program's own instructions per frame (callgrind against the quiet
 #      recording raylib, two frame counts subtracted) and its heap allocations
 #      between frames 10 and 610
-#   3. frame pacing of the real window under Xvfb with Mesa, over 600 intervals
+#   3. frame pacing of the real window under Xvfb with Mesa, over 600 intervals,
+#      and once more with glibc's malloc keeping freed memory, as a diagnostic
 # Takes about two minutes. Timings depend on what else the machine is doing:
 # run it on a quiet machine.
 #
@@ -71,16 +72,25 @@ source scripts/lib/xvfb.sh
 work=$(mktemp -d)
 trap 'xvfb_stop; rm -rf "$work"' EXIT
 xvfb_start
-(
-    cd "$work"
-    export ORVAN_PACING_OUT=$results/pacing.txt ORVAN_PACING_FRAMES=601
-    ORVAN_PACING_START_NS=$(date +%s%N)
-    export ORVAN_PACING_START_NS
-    LD_PRELOAD=$build/bench/libpacing_probe.so exec "$exe" >"$results/pacing.log" 2>&1
-) &
-pid=$!
-wait_exit "$pid" 60
-[ "$EXIT_STATUS" = 0 ] || { echo "bench: the program under Xvfb ended with $EXIT_STATUS" >&2; exit 1; }
+# pace NAME [ENV=VALUE...]: one run of 601 frames, recorded in $results/NAME.txt
+pace() {
+    local name=$1
+    shift
+    (
+        cd "$work"
+        export ORVAN_PACING_OUT=$results/$name.txt ORVAN_PACING_FRAMES=601 "$@"
+        ORVAN_PACING_START_NS=$(date +%s%N)
+        export ORVAN_PACING_START_NS
+        LD_PRELOAD=$build/bench/libpacing_probe.so exec "$exe" >"$results/$name.log" 2>&1
+    ) &
+    local pid=$!
+    wait_exit "$pid" 90
+    [ "$EXIT_STATUS" = 0 ] || { echo "bench: the program under Xvfb ended with $EXIT_STATUS" >&2; exit 1; }
+}
+pace pacing
+# Diagnostic: the same with glibc's malloc keeping the memory it frees (see the report).
+say "frame pacing again, heap kept"
+pace pacing-keep-heap GLIBC_TUNABLES=glibc.malloc.trim_threshold=1073741824
 xvfb_stop
 
 echo "load after: $(load)" >>"$results/machine.txt"
