@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The frame loop allocates nothing: the program, run for 610 frames against
+# the recording raylib (which, recording nothing, allocates nothing), makes no
+# heap allocation between the end of frame 10 and the end of frame 610. The
+# probe must also have seen the allocations of start-up, or it counted nothing.
+#
+# usage: frame_allocs_test.sh PROGRAM ALLOC_PROBE RECORDING_RAYLIB_DIR
+set -euo pipefail
+program=$1
+probe=$2
+recording_dir=$3
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+
+env -u RECORDING_RAYLIB_LOG LD_LIBRARY_PATH="$recording_dir" RECORDING_RAYLIB_FRAMES=610 \
+    LD_PRELOAD="$probe" ORVAN_ALLOC_OUT="$out" ORVAN_ALLOC_FROM_FRAME=10 ORVAN_ALLOC_TO_FRAME=610 "$program"
+cat "$out"
+value() { awk -v k="$1" '$1 == k { print $2 }' "$out"; }
+status=0
+[ "$(value window_complete)" = 1 ] || { echo "FAIL the run did not reach frame 610"; status=1; }
+[ "$(value allocations_total)" -gt 0 ] || { echo "FAIL the probe counted no allocation at all"; status=1; }
+[ "$(value allocations_window)" = 0 ] || { echo "FAIL allocations between frames 10 and 610"; status=1; }
+exit $status

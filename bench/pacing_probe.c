@@ -1,0 +1,146 @@
+/*
+ * Records the frame pacing of orvan-demo-window over the real raylib, when
+ * preloaded into it (LD_PRELOAD), then asks the program to close.
+ *
+ * raylib's EndDrawing calls its exported SwapScreenBuffer (the buffer swap:
+ * Mesa renders the frame and hands it to the X server) and then WaitTime for
+ * the rest of the 1/60 s; both calls go through raylib's PLT, so the probe
+ * sees them and passes them on. A frame is presented when SwapScreenBuffer
+ * returns: the probe takes CLOCK_MONOTONIC there, and notes how long the swap
+ * and the wait took. After the last recorded frame WindowShouldClose reports
+ * true, and the program ends as if the window had been closed.
+ *
+ * Environment:
+ *   ORVAN_PACING_OUT       file to write the record to at exit (required)
+ *   ORVAN_PACING_FRAMES    frames to record (default 601, giving 600 intervals)
+ *   ORVAN_PACING_START_NS  CLOCK_REALTIME in ns taken just before the program
+ *                          was started; gives the time to the first frame
+ *
+ * Output: "# key value" lines (frames, start_to_first_frame_ms,
+ * cpu_seconds_per_frame, minor_faults_per_frame, peak_rss_kib, wait_calls), then one line a frame:
+ * index, presented at (ms after frame 0), interval to the previous frame (ms),
+ * swap (ms), wait (ms) spent in WaitTime since the previous frame.
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <stdbool.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <time.h>
+
+enum { kMaxFrames = 100000 };
+
+struct frame {
+    double presented;  // s, CLOCK_MONOTONIC
+    double swap;       // s
+    double wait;       // s
+};
+
+static struct frame g_frame[kMaxFrames];
+static long g_wanted = 601;
+static long g_count;
+static double g_wait_since_last;
+static long g_wait_calls;
+static double g_first_realtime;
+static double g_cpu_first;
+static double g_cpu_last;
+static long g_faults_first;
+static long g_faults_last;
+
+static void (*g_next_swap)(void);
+static void (*g_next_wait)(double);
+static bool (*g_next_should_close)(void);
+
+static double now(clockid_t clock) {
+    struct timespec ts;
+    clock_gettime(clock, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+// CPU time of every thread of the process, Mesa's included; *faults gets the
+// minor page faults so far.
+static double cpu_seconds(long* faults) {
+    struct rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    *faults = ru.ru_minflt;
+    return (double)ru.ru_utime.tv_sec + (double)ru.ru_utime.tv_usec * 1e-6 + (double)ru.ru_stime.tv_sec +
+           (double)ru.ru_stime.tv_usec * 1e-6;
+}
+
+static void* next(const char* name) {
+    void* f = dlsym(RTLD_NEXT, name);
+    if (f == NULL) {
+        fprintf(stderr, "pacing probe: %s not found after the probe\n", name);
+        abort();
+    }
+    return f;
+}
+
+__attribute__((constructor)) static void pacing_probe_start(void) {
+    const char* frames = getenv("ORVAN_PACING_FRAMES");
+    if (frames != NULL) g_wanted = strtol(frames, NULL, 10);
+    if (g_wanted < 2 || g_wanted > kMaxFrames) g_wanted = 601;
+}
+
+void SwapScreenBuffer(void) {
+    if (g_next_swap == NULL) g_next_swap = (void (*)(void))next("SwapScreenBuffer");
+    const double begin = now(CLOCK_MONOTONIC);
+    g_next_swap();
+    const double end = now(CLOCK_MONOTONIC);
+    if (g_count >= g_wanted) return;
+    if (g_count == 0) {
+        g_first_realtime = now(CLOCK_REALTIME);
+        g_cpu_first = cpu_seconds(&g_faults_first);
+    }
+    if (g_count == g_wanted - 1) g_cpu_last = cpu_seconds(&g_faults_last);
+    g_frame[g_count].presented = end;
+    g_frame[g_count].swap = end - begin;
+    g_frame[g_count].wait = g_wait_since_last;
+    g_wait_since_last = 0.0;
+    ++g_count;
+}
+
+void WaitTime(double seconds) {
+    if (g_next_wait == NULL) g_next_wait = (void (*)(double))next("WaitTime");
+    const double begin = now(CLOCK_MONOTONIC);
+    g_next_wait(seconds);
+    g_wait_since_last += now(CLOCK_MONOTONIC) - begin;
+    ++g_wait_calls;
+}
+
+bool WindowShouldClose(void) {
+    if (g_next_should_close == NULL) g_next_should_close = (bool (*)(void))next("WindowShouldClose");
+    const bool close = g_next_should_close();
+    return close || g_count >= g_wanted;
+}
+
+__attribute__((destructor)) static void pacing_probe_report(void) {
+    const char* path = getenv("ORVAN_PACING_OUT");
+    if (path == NULL || path[0] == '\0') return;
+    FILE* out = fopen(path, "w");
+    if (out == NULL) {
+        perror("pacing probe: cannot open ORVAN_PACING_OUT");
+        return;
+    }
+    struct rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    const char* start = getenv("ORVAN_PACING_START_NS");
+    fprintf(out, "# frames %ld\n", g_count);
+    if (start != NULL && g_count > 0) {
+        fprintf(out, "# start_to_first_frame_ms %.3f\n", (g_first_realtime - strtod(start, NULL) * 1e-9) * 1e3);
+    }
+    if (g_count == g_wanted) {
+        fprintf(out, "# cpu_seconds_per_frame %.6f\n", (g_cpu_last - g_cpu_first) / (double)(g_wanted - 1));
+        fprintf(out, "# minor_faults_per_frame %.1f\n",
+                (double)(g_faults_last - g_faults_first) / (double)(g_wanted - 1));
+    }
+    fprintf(out, "# peak_rss_kib %ld\n", ru.ru_maxrss);
+    fprintf(out, "# wait_calls %ld\n", g_wait_calls);
+    for (long i = 0; i < g_count; ++i) {
+        const double interval = i == 0 ? 0.0 : (g_frame[i].presented - g_frame[i - 1].presented) * 1e3;
+        fprintf(out, "%ld %.6f %.6f %.6f %.6f\n", i, (g_frame[i].presented - g_frame[0].presented) * 1e3, interval,
+                g_frame[i].swap * 1e3, g_frame[i].wait * 1e3);
+    }
+    fclose(out);
+}

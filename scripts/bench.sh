@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Measures the engine and the program and writes docs/performance.md with the
+# plot docs/frame-intervals.png:
+#   1. engine micro-benchmarks (Google Benchmark, medians over repetitions)
+#   2. the program's own instructions per frame (callgrind against the quiet
+#      recording raylib, two frame counts subtracted) and its heap allocations
+#      between frames 10 and 610
+#   3. frame pacing of the real window under Xvfb with Mesa, over 600 intervals,
+#      and once more with glibc's malloc keeping freed memory, as a diagnostic
+# Takes about two minutes. Timings depend on what else the machine is doing:
+# run it on a quiet machine.
+#
+# Environment:
+#   ORVAN_BENCH_REPETITIONS  repetitions of each micro-benchmark (default 15)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+scripts/setup-deps.sh >/dev/null
+cmake --preset default -DORVAN_BUILD_BENCHMARKS=ON >/dev/null
+cmake --build --preset default -j "$(nproc)" >/dev/null
+
+build=$root/build/default
+exe=$build/orvan-demo-window
+results=$build/bench/results
+rm -rf "$results"
+mkdir -p "$results" docs
+say() { printf 'bench: %s\n' "$*"; }
+
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+{
+    echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo "cpu: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -n 1)"
+    echo "cores: $(nproc)"
+    echo "kernel: $(uname -sr)"
+    echo "os: $(. /etc/os-release && echo "$PRETTY_NAME")"
+    echo "compiler: $(g++ --version | head -n 1), preset default (-O2)"
+    echo "glibc: $(ldd --version | head -n 1 | awk '{print $NF}')"
+    echo "mesa: $(dpkg-query -W -f='${Version}' libgl1-mesa-dri 2>/dev/null || echo unknown) (llvmpipe)"
+    echo "raylib: 6.0 ($(readlink -f .deps/prefix/lib/libraylib.so.600 2>/dev/null || echo system))"
+    echo "xvfb: $(dpkg-query -W -f='${Version}' xvfb 2>/dev/null || echo unknown)"
+    echo "load before: $(load)"
+} >"$results/machine.txt"
+
+# ---- 1. engine micro-benchmarks ----------------------------------------------
+say "engine micro-benchmarks"
+"$build/bench/engine_bench" --benchmark_repetitions="${ORVAN_BENCH_REPETITIONS:-15}" \
+    --benchmark_report_aggregates_only=true --benchmark_out_format=json \
+    --benchmark_out="$results/engine.json" >"$results/engine.txt" 2>&1 ||
+    { cat "$results/engine.txt" >&2; exit 1; }
+
+# ---- 2. instructions and allocations per frame --------------------------------
+recording=$build/tests/recording_raylib
+low=10
+high=610
+echo "$low $high" >"$results/frames.txt"
+for frames in $low $high; do
+    say "callgrind, $frames frames"
+    env -u RECORDING_RAYLIB_LOG LD_LIBRARY_PATH="$recording" RECORDING_RAYLIB_FRAMES=$frames \
+        valgrind --tool=callgrind --callgrind-out-file="$results/callgrind.$frames" "$exe" \
+        >"$results/callgrind.$frames.log" 2>&1
+done
+
+say "heap allocations, frames $low to $high"
+env -u RECORDING_RAYLIB_LOG LD_LIBRARY_PATH="$recording" RECORDING_RAYLIB_FRAMES=$high \
+    LD_PRELOAD="$build/bench/liballoc_probe.so" ORVAN_ALLOC_OUT="$results/allocs.txt" \
+    ORVAN_ALLOC_FROM_FRAME=$low ORVAN_ALLOC_TO_FRAME=$high "$exe"
+
+# ---- 3. frame pacing of the real window ---------------------------------------
+say "frame pacing under Xvfb, 600 intervals"
+source scripts/lib/xvfb.sh
+work=$(mktemp -d)
+trap 'xvfb_stop; rm -rf "$work"' EXIT
+xvfb_start
+# pace NAME [ENV=VALUE...]: one run of 601 frames, recorded in $results/NAME.txt
+pace() {
+    local name=$1
+    shift
+    (
+        cd "$work"
+        export ORVAN_PACING_OUT=$results/$name.txt ORVAN_PACING_FRAMES=601 "$@"
+        ORVAN_PACING_START_NS=$(date +%s%N)
+        export ORVAN_PACING_START_NS
+        LD_PRELOAD=$build/bench/libpacing_probe.so exec "$exe" >"$results/$name.log" 2>&1
+    ) &
+    local pid=$!
+    wait_exit "$pid" 90
+    [ "$EXIT_STATUS" = 0 ] || { echo "bench: the program under Xvfb ended with $EXIT_STATUS" >&2; exit 1; }
+}
+pace pacing
+# Diagnostic: the same with glibc's malloc keeping the memory it frees (see the report).
+say "frame pacing again, heap kept"
+pace pacing-keep-heap GLIBC_TUNABLES=glibc.malloc.trim_threshold=1073741824
+xvfb_stop
+
+echo "load after: $(load)" >>"$results/machine.txt"
+
+# ---- report -------------------------------------------------------------------
+python3 bench/report.py "$results" docs/performance.md
+gnuplot -e "data='$results/intervals.dat'; out='docs/frame-intervals.png'" bench/frame-intervals.gp
+say "wrote docs/performance.md and docs/frame-intervals.png"
+sed -n '/^## Summary/,/^## Machine/p' docs/performance.md | sed '$d'
