@@ -17,18 +17,21 @@
  * window_from_frame, window_to_frame, frames (frames begun), window_complete
  * (1 if both ends of the window were reached).
  */
-#define _GNU_SOURCE
 #include <dlfcn.h>
+#include <malloc.h>
+#include <raylib.h>
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 /* glibc's allocator under its own names: no dlsym, so no recursion. */
+/* NOLINTBEGIN(bugprone-reserved-identifier): these are glibc's names */
 extern void* __libc_malloc(size_t size);
-extern void* __libc_calloc(size_t count, size_t size);
+extern void* __libc_calloc(size_t nmemb, size_t size);
 extern void* __libc_realloc(void* ptr, size_t size);
 extern void* __libc_memalign(size_t alignment, size_t size);
+/* NOLINTEND(bugprone-reserved-identifier) */
 
 static unsigned long g_total;
 static unsigned long g_at_from;
@@ -47,9 +50,9 @@ void* malloc(size_t size) {
     return __libc_malloc(size);
 }
 
-void* calloc(size_t n, size_t size) {
+void* calloc(size_t nmemb, size_t size) {
     count();
-    return __libc_calloc(n, size);
+    return __libc_calloc(nmemb, size);
 }
 
 void* realloc(void* ptr, size_t size) {
@@ -72,12 +75,12 @@ void* valloc(size_t size) {
     return __libc_memalign(4096, size);
 }
 
-int posix_memalign(void** out, size_t alignment, size_t size) {
+int posix_memalign(void** memptr, size_t alignment, size_t size) {
     count();
     if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) return 22; /* EINVAL */
     void* p = __libc_memalign(alignment, size);
     if (p == NULL) return 12; /* ENOMEM */
-    *out = p;
+    *memptr = p;
     return 0;
 }
 

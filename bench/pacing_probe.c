@@ -21,8 +21,8 @@
  * index, presented at (ms after frame 0), interval to the previous frame (ms),
  * swap (ms), wait (ms) spent in WaitTime since the previous frame.
  */
-#define _GNU_SOURCE
 #include <dlfcn.h>
+#include <raylib.h>
 #include <stdbool.h>
 #include <stdio.h>
 #include <stdlib.h>
