@@ -3,9 +3,10 @@
 # difference from .clang-format or any clang-tidy finding (.clang-tidy).
 #
 #   clang-format   every C and C++ file outside build trees and .deps
-#   clang-tidy     every file compiled in the clang-v3 build (the engine, the
-#                  program, the tests), from its compile_commands.json;
-#                  headers of src/ and tests/ through the files including them
+#   clang-tidy     every file compiled in the clang-v3 configuration (the
+#                  engine, the program, the tests), from the compile_commands.json
+#                  of a configure-only tree build/lint in which the engine is
+#                  compiled file by file; headers through the files including them
 #
 # Usage: scripts/lint.sh        (after scripts/setup-deps.sh)
 set -euo pipefail
@@ -22,13 +23,13 @@ else
     echo "lint: clang-format: ${#sources[@]} files formatted"
 fi
 
-cmake --preset clang-v3 >/dev/null
+cmake --preset clang-v3 -B build/lint -DORVAN_ENGINE_ONE_TU=OFF >/dev/null
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 # run-clang-tidy exits 0 on warnings: findings are counted from its output.
-run-clang-tidy -p build/clang-v3 -j 2 -quiet "^$repo/" >"$log" 2>/dev/null || status=1
+run-clang-tidy -p build/lint -j 2 -quiet "^$repo/" >"$log" 2>/dev/null || status=1
 findings=$(sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -cE ': (warning|error): ' || true)
-files=$(grep -c '"file"' build/clang-v3/compile_commands.json)
+files=$(grep -c '"file"' build/lint/compile_commands.json)
 if [ "$findings" -ne 0 ]; then
     sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -vE '^(clang-tidy|[0-9]+ warnings? generated|Suppressed|Use -header-filter)'
     echo "lint: clang-tidy: $findings findings"
