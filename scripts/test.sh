@@ -4,6 +4,12 @@
 #   clang-v3   Clang, -O2 -march=x86-64-v3 (FMA available): the same
 #   gcc-O0-v3  GCC, -O0 -march=x86-64-v3: engine tests
 #   clang-O0   Clang, -O0: engine tests
+#   asan       Clang with AddressSanitizer and UndefinedBehaviorSanitizer: every
+#              test, and the engine fuzzer's seed corpus
+# and then, when no presets are named, the reliability checks: valgrind
+# memcheck (scripts/memcheck.sh), the engine fuzzer for 60 s
+# (scripts/fuzz.sh) and a 60-second soak of the real window (scripts/soak.sh,
+# warm-up 20 s).
 # Pass preset names to run only those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +18,7 @@ scripts/setup-deps.sh
 
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(default clang-v3 gcc-O0-v3 clang-O0)
+[ $# -gt 0 ] || presets+=(asan)
 
 passed=0
 failed=0
@@ -31,5 +38,11 @@ for preset in "${presets[@]}"; do
         failed=$((failed > 0 ? failed : 1))
     fi
 done
+if [ $# -eq 0 ]; then
+    for check in "scripts/memcheck.sh" "scripts/fuzz.sh 60" "scripts/soak.sh 60 20"; do
+        echo "== $check"
+        if $check; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+    done
+fi
 echo "tests: $passed passed, $failed failed"
 test "$failed" -eq 0
