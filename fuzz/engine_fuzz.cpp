@@ -33,7 +33,7 @@ using orvan::OrvanCamera;
 using Real = long double;
 
 // One unit in the last place of 1.0, 2^-52.
-constexpr Real kUlp = DBL_EPSILON;
+constexpr Real kUlp = static_cast<Real>(DBL_EPSILON);
 // "Unit length" means |length - 1| within this: a few ulp. A division by a
 // computed length is off by at most about 4 * 2^-53 (a sum of four squares,
 // a square root, a division).
@@ -59,9 +59,10 @@ void printVector(const char* name, const HomVec4& v) {
         if (!(condition)) fail(__LINE__, #condition, (value)); \
     } while (0)
 
+Real ext(double v) { return static_cast<Real>(v); }
+
 Real dotL(const HomVec4& a, const HomVec4& b) {
-    return static_cast<Real>(a.x) * b.x + static_cast<Real>(a.y) * b.y + static_cast<Real>(a.z) * b.z +
-           static_cast<Real>(a.w) * b.w;
+    return ext(a.x) * ext(b.x) + ext(a.y) * ext(b.y) + ext(a.z) * ext(b.z) + ext(a.w) * ext(b.w);
 }
 
 Real lengthL(const HomVec4& v) { return std::sqrt(dotL(v, v)); }
@@ -146,7 +147,7 @@ void checkNormalize(const HomVec4& v) {
     CHECK(isUnit(r), r);
     const Real exact = lengthL(v);
     for (std::size_t i = 0; i < 4; ++i) {
-        CHECK(std::fabs(out[i] - in[i] / exact) <= 4 * kUlp, r);
+        CHECK(std::fabs(ext(out[i]) - ext(in[i]) / exact) <= 4 * kUlp, r);
         CHECK(std::signbit(out[i]) == std::signbit(in[i]), r);
     }
 }
@@ -219,9 +220,9 @@ void checkRotate(const OrvanCamera& cam, double yaw, double pitch) {
     const HomVec4& d = cam.direction;
     const HomVec4& u = cam.up;
     if (!allFinite(d) || !allFinite(u) || !isUnit(d) || !isUnit(u) || std::fabs(dotL(d, u)) > 4 * kUlp) return;
-    const Real rx = static_cast<Real>(d.y) * u.z - static_cast<Real>(d.z) * u.y;
-    const Real ry = static_cast<Real>(d.z) * u.x - static_cast<Real>(d.x) * u.z;
-    const Real rz = static_cast<Real>(d.x) * u.y - static_cast<Real>(d.y) * u.x;
+    const Real rx = ext(d.y) * ext(u.z) - ext(d.z) * ext(u.y);
+    const Real ry = ext(d.z) * ext(u.x) - ext(d.x) * ext(u.z);
+    const Real rz = ext(d.x) * ext(u.y) - ext(d.y) * ext(u.x);
     const Real r = std::sqrt(rx * rx + ry * ry + rz * rz);
     if (r < 1e-14L) return;
 
