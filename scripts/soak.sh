@@ -19,8 +19,8 @@
 #     is below 55 frames per second in any window,
 #   - the program ends by itself, or does not end with status 0 within
 #     2 seconds of the Esc key.
-# Samples go to standard output as "seconds VmRSS_KiB VmHWM_KiB frames";
-# ORVAN_SOAK_LOG=FILE also writes them there.
+# Samples go to standard output as "seconds VmRSS VmHWM frames RssAnon RssFile
+# RssShmem" (memory in KiB); ORVAN_SOAK_LOG=FILE also writes them there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-1800}
@@ -51,7 +51,10 @@ log=${ORVAN_SOAK_LOG:-$work/samples.txt}
 
 now() { date +%s.%N; }
 frames() { od -An -t u8 "$work/frames" 2>/dev/null | tr -d ' \n' || echo 0; }
-rss_hwm_kib() { awk '/^VmHWM:/ {h = $2} /^VmRSS:/ {r = $2} END {print r, h}' "/proc/$1/status" 2>/dev/null; }
+memory_kib() {
+    awk '/^VmHWM:/ {h = $2} /^VmRSS:/ {r = $2} /^RssAnon:/ {a = $2} /^RssFile:/ {f = $2} /^RssShmem:/ {s = $2}
+         END {print r, h, a, f, s}' "/proc/$1/status" 2>/dev/null
+}
 
 (cd "$work" && ORVAN_FRAME_COUNT_FILE=$work/frames LD_PRELOAD=$probe exec "$program" >out.txt 2>err.txt) &
 pid=$!
@@ -68,8 +71,8 @@ while :; do
         cat "$work/err.txt" >&2
         exit 1
     fi
-    line=$(awk -v s="$start" -v t="$(now)" -v m="$(rss_hwm_kib "$pid")" -v f="$(frames)" \
-        'BEGIN { split(m, rh, " "); printf "%.2f %d %d %d\n", t - s, rh[1], rh[2], f }')
+    line=$(awk -v s="$start" -v t="$(now)" -v m="$(memory_kib "$pid")" -v f="$(frames)" \
+        'BEGIN { split(m, k, " "); printf "%.2f %d %d %d %d %d %d\n", t - s, k[1], k[2], f, k[3], k[4], k[5] }')
     echo "$line" | tee -a "$log"
 done
 
