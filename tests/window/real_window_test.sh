@@ -122,6 +122,7 @@ for i in $(seq 1 "$cycles"); do
     pid=$!
     wid=$(xvfb_wait_window "$pid" 2>/dev/null) || wid=""
     if [ -n "$wid" ]; then
+        sleep 0.3  # as above: let it draw a few frames first
         if [ $((i % 2)) -eq 1 ]; then
             xdotool key --window "$wid" Escape
         else
@@ -132,8 +133,8 @@ for i in $(seq 1 "$cycles"); do
     if [ -n "$wid" ] && [ "$EXIT_STATUS" = 0 ]; then
         clean=$((clean + 1))
     else
-        echo "     cycle $i: window '${wid}', exit status $EXIT_STATUS"
-        cat err.txt
+        echo "     cycle $i: window '${wid}', exit status $EXIT_STATUS; the program's last output lines:"
+        tail -n 5 out.txt err.txt | sed 's/^/       /'
     fi
 done
 check "$cycles start-close cycles: $clean opened a window and ended with 0" test "$clean" -eq "$cycles"
