@@ -124,7 +124,10 @@ for i in $(seq 1 "$cycles"); do
     if [ -n "$wid" ]; then
         sleep 0.3  # as above: let it draw a few frames first
         if [ $((i % 2)) -eq 1 ]; then
-            xdotool key --window "$wid" Escape
+            # Esc through the X server's own input (XTEST) to the focused
+            # window: "key --window" sends the release to a window that may be
+            # gone by then, and a later window was seen to receive Esc itself.
+            xdotool windowfocus --sync "$wid" key Escape
         else
             "$send_close_request" "$wid"
         fi
