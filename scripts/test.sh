@@ -4,9 +4,14 @@
 #   clang-v3   Clang, -O2 -march=x86-64-v3 (FMA available): the same
 #   gcc-O0-v3  GCC, -O0 -march=x86-64-v3: engine tests
 #   clang-O0   Clang, -O0: engine tests
-# then scripts/lint.sh (clang-format, clang-tidy) and scripts/check-package.sh
-# (the .deb). Warnings are errors (ORVAN_WERROR). Pass preset names to run
-# only those presets' tests.
+#   asan       Clang with AddressSanitizer and UndefinedBehaviorSanitizer: every
+#              test, and the engine fuzzer's seed corpus
+# and then, when no presets are named, the other checks: format and clang-tidy
+# (scripts/lint.sh), the Debian packages (scripts/check-package.sh), valgrind
+# memcheck (scripts/memcheck.sh), the engine fuzzer for 60 s (scripts/fuzz.sh)
+# and a 60-second soak of the real window (scripts/soak.sh, warm-up 20 s).
+# Warnings are errors (ORVAN_WERROR). Pass preset names to run only those
+# presets' tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +19,7 @@ scripts/setup-deps.sh
 
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(default clang-v3 gcc-O0-v3 clang-O0)
+[ $# -gt 0 ] || presets+=(asan)
 
 passed=0
 failed=0
@@ -34,11 +40,12 @@ for preset in "${presets[@]}"; do
         failed=$((failed > 0 ? failed : 1))
     fi
 done
-# With no presets named: format and clang-tidy, and the Debian packages.
+# With no presets named: the other checks.
 if [ $# -eq 0 ]; then
-    for check in scripts/lint.sh scripts/check-package.sh; do
+    for check in scripts/lint.sh scripts/check-package.sh scripts/memcheck.sh "scripts/fuzz.sh 60" \
+        "scripts/soak.sh 60 20"; do
         echo "== $check"
-        if "$check"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+        if $check; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
     done
 fi
 echo "tests: $passed passed, $failed failed"

@@ -37,10 +37,11 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-// Runs the program with the recording raylib first on the library path.
-ProgramRun runProgram(long frames, bool ready = true) {
+// Runs the program with the recording raylib first on the library path. With
+// close_at > 0 a close request arrives during call number close_at.
+ProgramRun runProgram(long frames, bool ready = true, long close_at = 0) {
     const std::string dir = ::testing::TempDir() + "demo_window_" + std::to_string(::getpid()) + "_" +
-                            std::to_string(frames) + (ready ? "" : "_not_ready");
+                            std::to_string(frames) + (ready ? "" : "_not_ready") + "_" + std::to_string(close_at);
     const std::string log = dir + ".log";
     const std::string out = dir + ".out";
     const std::string err = dir + ".err";
@@ -53,6 +54,7 @@ ProgramRun runProgram(long frames, bool ready = true) {
         ::setenv("RECORDING_RAYLIB_LOG", log.c_str(), 1);
         ::setenv("RECORDING_RAYLIB_FRAMES", std::to_string(frames).c_str(), 1);
         if (!ready) ::setenv("RECORDING_RAYLIB_NOT_READY", "1", 1);
+        if (close_at > 0) ::setenv("RECORDING_RAYLIB_CLOSE_AT", std::to_string(close_at).c_str(), 1);
         if (std::freopen(out.c_str(), "w", stdout) == nullptr || std::freopen(err.c_str(), "w", stderr) == nullptr) {
             ::_exit(126);
         }
@@ -173,6 +175,33 @@ TEST(CallSequence, CloseRequestedBeforeTheFirstFrame) {
     const ProgramRun run = runProgram(0);
     EXPECT_EQ(run.exit_status, 0);
     expectCalls(run.calls, expectedRun(0));
+}
+
+TEST(CloseRequest, ArrivingMidFrameTakesEffectAfterThatFrame) {
+    // A request that arrives during any call of the third frame lets that frame
+    // finish to EndDrawing; the next WindowShouldClose reports it, and the
+    // window is closed: exactly the calls of a three-frame run.
+    const std::size_t frame_calls = expectedFrame(0.016f).size();
+    const std::size_t third_frame = 3 + 2 * frame_calls;  // index of its first call
+    const std::vector<std::string> want = expectedRun(3);
+    for (const std::size_t offset :
+         {std::size_t{1}, std::size_t{2}, frame_calls / 2, frame_calls - 2, frame_calls - 1}) {
+        const std::size_t index = third_frame + offset;
+        SCOPED_TRACE("request during call " + std::to_string(index + 1) + ": " + want[index]);
+        const ProgramRun run = runProgram(1000, /*ready=*/true, static_cast<long>(index + 1));
+        EXPECT_EQ(run.signal, 0);
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.err, "");
+        expectCalls(run.calls, want);
+    }
+}
+
+TEST(CloseRequest, ArrivingWhileTheLoopAsksEndsBeforeTheNextFrame) {
+    // During the WindowShouldClose that opens the third frame: no third frame.
+    const std::size_t third_frame = 3 + 2 * expectedFrame(0.016f).size();
+    const ProgramRun run = runProgram(1000, /*ready=*/true, static_cast<long>(third_frame + 1));
+    EXPECT_EQ(run.exit_status, 0);
+    expectCalls(run.calls, expectedRun(2));
 }
 
 TEST(NoDisplay, WindowNotReadyExitsOneWithAMessage) {

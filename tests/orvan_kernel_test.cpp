@@ -133,6 +133,9 @@ TEST(Normalize, ResultHasUnitLength) {
         HomVec4::init(-3e100, 1e100, 2e99, 0.0),
         HomVec4::init(1e-15, 1e-15, 0.0, 0.0),
         HomVec4::init(1.0 / 3.0, 1e-30, -7.0, 2.5),
+        // Squares below the normal range (one lost to zero, one subnormal) with
+        // a length above the threshold: what they lose is far below an ulp.
+        HomVec4::init(1e-15, 1e-160, -1e-155, 5e-324),
     };
     for (const HomVec4& v : cases) {
         const double n = v.normalize().norm();

@@ -8,6 +8,10 @@
  *   RECORDING_RAYLIB_LOG        file to write the calls to; unset: record nothing
  *   RECORDING_RAYLIB_FRAMES     frames before WindowShouldClose reports true (default 3)
  *   RECORDING_RAYLIB_NOT_READY  if set to 1, IsWindowReady reports false
+ *   RECORDING_RAYLIB_CLOSE_AT   N: a close request (the window's close button)
+ *                               arrives during the N-th call, counting every
+ *                               call from InitWindow = 1; from then on
+ *                               WindowShouldClose reports true
  *
  * Line format: the function name, then its arguments separated by spaces;
  * ints in decimal, floats as the 8 hex digits of their bits, colours as four
@@ -24,6 +28,14 @@ static FILE* g_log;
 static long g_frames = 3;
 static long g_close_queries;
 static int g_not_ready;
+static long g_calls;
+static long g_close_at;
+static int g_close_requested;
+
+/* Counts a call; the close request arrives during call number g_close_at. */
+static void count_call(void) {
+    if (++g_calls == g_close_at) g_close_requested = 1;
+}
 
 static void recording_open(void) {
     const char* path = getenv("RECORDING_RAYLIB_LOG");
@@ -31,6 +43,8 @@ static void recording_open(void) {
     const char* not_ready = getenv("RECORDING_RAYLIB_NOT_READY");
     if (frames != NULL) g_frames = strtol(frames, NULL, 10);
     g_not_ready = not_ready != NULL && strcmp(not_ready, "1") == 0;
+    const char* close_at = getenv("RECORDING_RAYLIB_CLOSE_AT");
+    if (close_at != NULL) g_close_at = strtol(close_at, NULL, 10);
     if (path != NULL && path[0] != '\0') {
         g_log = fopen(path, "w");
         if (g_log == NULL) {
@@ -68,6 +82,7 @@ static void put_text(const char* text) {
 
 #define RECORD(...)               \
     do {                          \
+        count_call();             \
         if (g_log == NULL) break; \
         __VA_ARGS__;              \
         fputc('\n', g_log);       \
@@ -87,7 +102,7 @@ void SetTargetFPS(int fps) { RECORD(fprintf(g_log, "SetTargetFPS %d", fps)); }
 
 bool WindowShouldClose(void) {
     RECORD(fputs("WindowShouldClose", g_log));
-    return ++g_close_queries > g_frames;
+    return ++g_close_queries > g_frames || g_close_requested;
 }
 
 void BeginDrawing(void) { RECORD(fputs("BeginDrawing", g_log)); }

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Fuzzes the engine: builds fuzz/engine_fuzz (asan preset: Clang, libFuzzer,
+# AddressSanitizer, fatal UndefinedBehaviorSanitizer) and runs it for a bounded
+# time, starting from the seed corpus in fuzz/corpus. New inputs go to a
+# scratch folder under build/asan; the repository's corpus is only read.
+#
+# usage: scripts/fuzz.sh [SECONDS]   (default 60)
+#
+# Prints the executions, libFuzzer's coverage (edges and features) and the
+# engine's functions with the edges reached in each. A failed property or a
+# sanitizer report stops the run, leaves the input in
+# build/asan/fuzz-run/crash-*, and makes this script fail: turn that input into
+# a regression test in tests/orvan_kernel_test.cpp or tests/orvan_raylib_test.cpp.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+repo=$PWD
+
+scripts/setup-deps.sh >/dev/null
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j 2 --target engine_fuzz >/dev/null
+fuzzer=$repo/build/asan/fuzz/engine_fuzz
+run=$repo/build/asan/fuzz-run
+rm -rf "$run/corpus"
+mkdir -p "$run/corpus"
+log=$run/fuzz.log
+
+status=0
+(cd "$run" && "$fuzzer" -max_total_time="$seconds" -max_len=88 -print_final_stats=1 -artifact_prefix="$run/" \
+    corpus "$repo/fuzz/corpus") >"$log" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+    grep -vE '^#[0-9]+' "$log" | tail -n 40 >&2
+    echo "fuzz: FAIL (status $status); the input is in $run/" >&2
+    exit 1
+fi
+grep -E '^#[0-9]+.*(INITED|DONE)|^Done|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$log"
+echo "fuzz: engine functions reached (edges covered/instrumented):"
+"$fuzzer" -runs=0 -print_coverage=1 "$run/corpus" 2>&1 |
+    sed -n 's|^\(UN\)\{0,1\}COVERED_FUNC: hits: [0-9]* edges: \([0-9/]*\) \([^(]*\)(.* \(/.*/src/[^ ]*\)$|  \2  \3  \4|p'
+echo "fuzz: ok, ${seconds} s"

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Soak: runs orvan-demo-window (the default build) in a real window under Xvfb
+# for a given time, sampling its resident memory and the frames it has
+# finished, then ends it with Esc.
+#
+# usage: scripts/soak.sh [SECONDS [WARMUP_SECONDS]]   (default 1800 and 60)
+#
+# Frames are counted by an LD_PRELOAD probe wrapping raylib's EndDrawing
+# (tests/window/frame_counter.c). Samples are taken every 2 seconds. The
+# resident memory swings by a few MiB within every second or so (the renderer
+# allocates and frees per-frame buffers), so growth is measured on its peak,
+# which is steady: the kernel's high-water mark VmHWM, which also catches
+# peaks between samples. Memory that leaks stays resident (no swap) and lifts
+# that peak by its size. The soak fails if
+#   - VmHWM at the end exceeds VmHWM at the end of the warm-up by more than
+#     1 MiB,
+#   - the frame rate, measured over consecutive windows of 60 seconds after the
+#     warm-up (one window over the whole measured time if that is shorter),
+#     is below 55 frames per second in any window,
+#   - the program ends by itself, or does not end with status 0 within
+#     2 seconds of the Esc key.
+# Samples go to standard output as "seconds VmRSS VmHWM frames RssAnon RssFile
+# RssShmem" (memory in KiB); ORVAN_SOAK_LOG=FILE also writes them there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+duration=${1:-1800}
+warmup=${2:-60}
+interval=2
+window=60
+max_growth_kib=1024
+min_fps=55
+
+scripts/setup-deps.sh >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default -j 2 --target orvan-demo-window frame_counter >/dev/null
+program=$PWD/build/default/orvan-demo-window
+probe=$PWD/build/default/tests/libframe_counter.so
+source scripts/lib/xvfb.sh
+
+work=$(mktemp -d)
+pid=""
+cleanup() {
+    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+    xvfb_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+xvfb_start
+log=${ORVAN_SOAK_LOG:-$work/samples.txt}
+: >"$log"
+
+now() { date +%s.%N; }
+frames() { od -An -t u8 "$work/frames" 2>/dev/null | tr -d ' \n' || echo 0; }
+memory_kib() {
+    awk '/^VmHWM:/ {h = $2} /^VmRSS:/ {r = $2} /^RssAnon:/ {a = $2} /^RssFile:/ {f = $2} /^RssShmem:/ {s = $2}
+         END {print r, h, a, f, s}' "/proc/$1/status" 2>/dev/null
+}
+
+(cd "$work" && ORVAN_FRAME_COUNT_FILE=$work/frames LD_PRELOAD=$probe exec "$program" >out.txt 2>err.txt) &
+pid=$!
+wid=$(xvfb_wait_window "$pid") || exit 1
+start=$(now)
+echo "soak: ${duration} s, warm-up ${warmup} s, window $wid, process $pid, load $(cut -d' ' -f1-3 /proc/loadavg)"
+next=0
+while :; do
+    next=$((next + interval))
+    [ "$next" -le "$duration" ] || break
+    sleep "$(awk -v s="$start" -v n="$next" -v t="$(now)" 'BEGIN { d = s + n - t; print (d > 0 ? d : 0) }')"
+    if ! kill -0 "$pid" 2>/dev/null; then
+        echo "soak: FAIL the program ended by itself after about $next s" >&2
+        cat "$work/err.txt" >&2
+        exit 1
+    fi
+    line=$(awk -v s="$start" -v t="$(now)" -v m="$(memory_kib "$pid")" -v f="$(frames)" \
+        'BEGIN { split(m, k, " "); printf "%.2f %d %d %d %d %d %d\n", t - s, k[1], k[2], f, k[3], k[4], k[5] }')
+    echo "$line" | tee -a "$log"
+done
+
+xdotool key --window "$wid" Escape
+wait_exit "$pid" 2
+status=$EXIT_STATUS
+pid=""
+echo "soak: load at the end $(cut -d' ' -f1-3 /proc/loadavg)"
+
+awk -v warmup="$warmup" -v window="$window" -v max_growth="$max_growth_kib" -v min_fps="$min_fps" \
+    -v status="$status" '
+    { t[NR] = $1; r[NR] = $2; h[NR] = $3; f[NR] = $4 }
+    END {
+        fail = 0
+        for (i = 1; i <= NR && t[i] < warmup; i++) {}
+        if (i > NR) { print "soak: FAIL no sample after the warm-up"; exit 1 }
+        base = i
+        peak = 0
+        for (j = 1; j <= NR; j++) if (r[j] > peak) { peak = r[j]; peak_t = t[j] }
+        printf "soak: VmRSS first %d KiB at %.0f s, after the warm-up %d KiB at %.0f s, end %d KiB at %.0f s, highest sample %d KiB at %.0f s\n",
+            r[1], t[1], r[base], t[base], r[NR], t[NR], peak, peak_t
+        growth = h[NR] - h[base]
+        printf "soak: VmHWM %d KiB after the warm-up, %d KiB at the end: growth %d KiB (limit %d KiB)\n",
+            h[base], h[NR], growth, max_growth
+        if (growth > max_growth) { print "soak: FAIL memory grew"; fail = 1 }
+        span = t[NR] - t[base]
+        w = span < window ? span : window
+        lo = 1e9; n = 0; a = base
+        for (j = base + 1; j <= NR; j++) {
+            if (t[j] - t[a] >= w - 0.5 || (j == NR && n == 0)) {
+                fps = (f[j] - f[a]) / (t[j] - t[a]); n++
+                if (fps < lo) { lo = fps; lo_t = t[a] }
+                a = j
+            }
+        }
+        total = (f[NR] - f[base]) / span
+        printf "soak: frame rate %.2f fps over %.0f s after the warm-up; lowest %.2f fps in %d windows of %.0f s (from %.0f s)\n",
+            total, span, lo, n, w, lo_t
+        if (lo < min_fps) { print "soak: FAIL frame rate below " min_fps; fail = 1 }
+        printf "soak: Esc after the soak: exit status %s\n", status
+        if (status != "0") { print "soak: FAIL the program did not end with 0 within 2 s of Esc"; fail = 1 }
+        print (fail ? "soak: FAIL" : "soak: ok")
+        exit fail
+    }' "$log"
