@@ -6,9 +6,9 @@
  * can read at any time, e.g. with `od -An -t u8 FILE`. Without that variable,
  * or if the file cannot be mapped, it counts nothing and only forwards.
  */
-#define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <raylib.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
