@@ -15,6 +15,10 @@
  *   ORVAN_PACING_FRAMES    frames to record (default 601, giving 600 intervals)
  *   ORVAN_PACING_START_NS  CLOCK_REALTIME in ns taken just before the program
  *                          was started; gives the time to the first frame
+ *   ORVAN_PACING_IGNORE_MALLOPT  if 1, the program's mallopt calls are
+ *                          swallowed, so that glibc's default heap trimming
+ *                          applies (a diagnostic: what the program's
+ *                          M_TRIM_THRESHOLD setting buys)
  *
  * Output: "# key value" lines (frames, start_to_first_frame_ms,
  * cpu_seconds_per_frame, minor_faults_per_frame, peak_rss_kib, wait_calls), then one line a frame:
@@ -22,6 +26,7 @@
  * swap (ms), wait (ms) spent in WaitTime since the previous frame.
  */
 #include <dlfcn.h>
+#include <malloc.h>
 #include <raylib.h>
 #include <stdbool.h>
 #include <stdio.h>
@@ -51,6 +56,7 @@ static long g_faults_last;
 static void (*g_next_swap)(void);
 static void (*g_next_wait)(double);
 static bool (*g_next_should_close)(void);
+static int (*g_next_mallopt)(int, int);
 
 static double now(clockid_t clock) {
     struct timespec ts;
@@ -113,6 +119,13 @@ bool WindowShouldClose(void) {
     if (g_next_should_close == NULL) g_next_should_close = (bool (*)(void))next("WindowShouldClose");
     const bool close = g_next_should_close();
     return close || g_count >= g_wanted;
+}
+
+int mallopt(int param, int val) {
+    const char* ignore = getenv("ORVAN_PACING_IGNORE_MALLOPT");
+    if (ignore != NULL && ignore[0] == '1') return 1;
+    if (g_next_mallopt == NULL) g_next_mallopt = (int (*)(int, int))next("mallopt");
+    return g_next_mallopt(param, val);
 }
 
 __attribute__((destructor)) static void pacing_probe_report(void) {
