@@ -10,17 +10,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-failures=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        echo "ok   $name"
-    else
-        failures=$((failures + 1))
-        echo "FAIL $name"
-    fi
-}
+source scripts/lib/check.sh
 
 mkdir -p build
 rm -f build/release/*.deb

@@ -12,17 +12,7 @@ cxx=$2
 here=$(cd "$(dirname "$0")" && pwd -P)
 source_dir=$(cd "$here/../.." && pwd -P)
 
-failures=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        echo "ok   $name"
-    else
-        failures=$((failures + 1))
-        echo "FAIL $name"
-    fi
-}
+source "$here/../../scripts/lib/check.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

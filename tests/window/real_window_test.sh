@@ -18,20 +18,7 @@ program=$1
 send_close_request=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/lib/xvfb.sh"
-
-failures=0
-passes=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passes=$((passes + 1))
-        echo "ok   $name"
-    else
-        failures=$((failures + 1))
-        echo "FAIL $name"
-    fi
-}
+source "$here/../../scripts/lib/check.sh"
 
 count() {  # count IMAGE GEOMETRY COLOUR: pixels of exactly COLOUR in GEOMETRY
     convert "$1" -crop "$2" +repage -alpha off -fill white -opaque "$3" -fill black +opaque white \
