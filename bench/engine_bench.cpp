@@ -190,10 +190,10 @@ void BM_rotate_floor_sincos(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(yaw);
         benchmark::DoNotOptimize(pitch);
-        const double cos_yaw = std::cos(yaw);
-        const double sin_yaw = std::sin(yaw);
-        const double cos_pitch = std::cos(pitch);
-        const double sin_pitch = std::sin(pitch);
+        double cos_yaw = std::cos(yaw);
+        double sin_yaw = std::sin(yaw);
+        double cos_pitch = std::cos(pitch);
+        double sin_pitch = std::sin(pitch);
         benchmark::DoNotOptimize(cos_yaw);
         benchmark::DoNotOptimize(sin_yaw);
         benchmark::DoNotOptimize(cos_pitch);

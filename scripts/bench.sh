@@ -17,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/setup-deps.sh >/dev/null
+scripts/setup-deps.sh --tests >/dev/null
 cmake --preset default -DORVAN_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build --preset default -j "$(nproc)" >/dev/null
 

@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 repo=$PWD
 
-scripts/setup-deps.sh >/dev/null
+scripts/setup-deps.sh --tests >/dev/null
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j 2 --target engine_fuzz >/dev/null
 fuzzer=$repo/build/asan/fuzz/engine_fuzz

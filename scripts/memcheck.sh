@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup-deps.sh >/dev/null
+scripts/setup-deps.sh --tests >/dev/null
 cmake --preset default >/dev/null
 cmake --build --preset default -j 2 >/dev/null
 build=$PWD/build/default

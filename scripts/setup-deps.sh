@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
-# Installs everything orvan-demo-window needs to build and test on Debian 12.
+# Installs everything orvan-demo-window needs to build and test on Debian 12
+# (bookworm) or 13 (trixie).
 #
-#  1. Debian packages from ORVAN_APT_PACKAGES that are not installed yet.
+#  1. Debian packages from ORVAN_APT_PACKAGES that are not installed yet, and
+#     with --tests those of ORVAN_TEST_PACKAGES too (only the tests need them).
 #  2. raylib 6.0, which Debian 12 does not ship. Unless a system raylib 6.0 is
 #     found, the Debian source packages of raylib 6.0 (unstable) and GLFW 3.4
 #     (trixie) are fetched through a private apt configuration under .deps/apt
-#     (the machine's own apt setup is left untouched) and built:
+#     (the machine's own apt setup and settings are used, its sources and
+#     lists are left untouched) and built:
 #       .deps/glfw    GLFW 3.4, static, X11 only (used only to build raylib)
 #       .deps/prefix  raylib 6.0, shared (libraylib.so.600), with raylib.h,
 #                     a CMake package (target `raylib`) and raylib.pc
 #     A stamp file in .deps/prefix makes later runs skip all of this.
 #
-# Usage: scripts/setup-deps.sh        (from any directory, needs no stdin)
+# Usage: scripts/setup-deps.sh [--tests]   (from any directory, needs no stdin)
+#
+# As root it installs with apt-get; as another user through sudo.
 #
 # Environment:
 #   ORVAN_USE_SYSTEM_RAYLIB=1  do not build raylib; use the one on the system
 #   ORVAN_DEBIAN_MIRROR=URI    Debian archive to fetch sources from (default:
-#                              the one that serves bookworm on this machine)
+#                              the one that serves this machine's release,
+#                              read from its apt sources)
 #   ORVAN_SETUP_VERBOSE=1      also show build output on the terminal
 #
 # Build logs go to .deps/logs/. The last line printed names the raylib used:
@@ -42,6 +48,19 @@ ORVAN_APT_PACKAGES=(
     clang-format clang-tidy
 )
 
+# Needed only by scripts/test.sh and the checks it runs (setup-deps.sh --tests).
+# The unversioned names follow each release's default LLVM (14 on Debian 12,
+# 19 on Debian 13), the version of its clang package.
+ORVAN_TEST_PACKAGES=(
+    # the sanitizer runtimes of clang (asan preset, fuzzer) and the symbolizer
+    # that turns their reports into function names and lines
+    libclang-rt-dev llvm
+    # used by CPack's Debian generator (scripts/check-package.sh)
+    file
+    # minimal Debian systems for scripts/fresh-machine.sh
+    debootstrap
+)
+
 # Versions accepted (Debian version strings, optional epoch).
 RAYLIB_SUITE=unstable
 RAYLIB_VERSION_RE='^([0-9]+:)?6\.0([.+~-]|$)'
@@ -51,6 +70,8 @@ GLFW_VERSION_RE='^([0-9]+:)?3\.4([.+~-]|$)'
 RECIPE=1
 
 REPO_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+# shellcheck source=lib/debian-archive.sh
+source "$REPO_DIR/scripts/lib/debian-archive.sh"
 DEPS_DIR=$REPO_DIR/.deps
 PREFIX=$DEPS_DIR/prefix
 GLFW_PREFIX=$DEPS_DIR/glfw
@@ -101,12 +122,13 @@ is_installed() {
 }
 
 install_packages() {
-    local pkg missing=()
-    for pkg in "${ORVAN_APT_PACKAGES[@]}"; do
+    local pkg missing=() wanted=("${ORVAN_APT_PACKAGES[@]}")
+    ((WITH_TESTS)) && wanted+=("${ORVAN_TEST_PACKAGES[@]}")
+    for pkg in "${wanted[@]}"; do
         is_installed "$pkg" || missing+=("$pkg")
     done
     if ((${#missing[@]} == 0)); then
-        say "Debian packages: all ${#ORVAN_APT_PACKAGES[@]} installed"
+        say "Debian packages: all ${#wanted[@]} installed"
         return 0
     fi
 
@@ -117,8 +139,10 @@ install_packages() {
         sudo=(sudo env DEBIAN_FRONTEND=noninteractive)
     fi
     say "Debian packages: installing ${missing[*]}"
+    local started=$SECONDS
     run_logged apt-install "${sudo[@]}" apt-get update
     run_logged apt-install "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+    say "Debian packages: ${#missing[@]} installed in $((SECONDS - started)) s"
 }
 
 # --- system raylib ----------------------------------------------------------
@@ -149,72 +173,16 @@ find_system_raylib() {
 
 # --- mirror -----------------------------------------------------------------
 
-# Prints the URI of the Debian archive that serves bookworm (main) according
-# to the machine's apt configuration.
+# Prints the URI of the Debian archive to fetch sources from: the one that
+# serves this machine's release according to its apt configuration, else the
+# first one serving any release (not -updates or -security).
 find_mirror() {
-    local uri file
     if [[ -n ${ORVAN_DEBIAN_MIRROR:-} ]]; then
         echo "$ORVAN_DEBIAN_MIRROR"
         return 0
     fi
-
-    # Index targets are known once the machine's own apt-get update has run.
-    # shellcheck disable=SC2016 # $(...) are apt format fields, not expansions
-    uri=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 2>/dev/null |
-        awk '$2 == "bookworm" && $3 == "main" { print $1; exit }') || true
-    if [[ -n $uri ]]; then
-        echo "$uri"
-        return 0
-    fi
-
-    # deb822 sources: the first enabled stanza listing suite bookworm, main.
-    for file in /etc/apt/sources.list.d/*.sources; do
-        [[ -r $file ]] || continue
-        uri=$(awk '
-            function reset() { uris = suites = comps = ""; enabled = "yes" }
-            function check() {
-                if (uris != "" && tolower(enabled) != "no" &&
-                    (" " suites " ") ~ / bookworm / && (" " comps " ") ~ / main /) {
-                    split(uris, u, " "); print u[1]; found = 1; exit
-                }
-                reset()
-            }
-            BEGIN { reset() }
-            /^[ \t]*#/ { next }
-            /^[ \t]*$/ { check(); next }
-            {
-                key = tolower($1); $1 = ""; sub(/^[ \t]+/, "")
-                if (key == "uris:") uris = $0
-                else if (key == "suites:") suites = $0
-                else if (key == "components:") comps = $0
-                else if (key == "enabled:") enabled = $0
-            }
-            END { if (!found) check() }
-        ' "$file")
-        if [[ -n $uri ]]; then
-            echo "$uri"
-            return 0
-        fi
-    done
-
-    # One-line sources: "deb [options] URI SUITE COMPONENT...".
-    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [[ -r $file ]] || continue
-        uri=$(awk '
-            /^[ \t]*#/ { next }
-            {
-                sub(/\[[^]]*\]/, "")
-                if (($1 == "deb" || $1 == "deb-src") && $3 == "bookworm") {
-                    for (i = 4; i <= NF; i++) if ($i == "main") { print $2; exit }
-                }
-            }
-        ' "$file")
-        if [[ -n $uri ]]; then
-            echo "$uri"
-            return 0
-        fi
-    done
-    return 1
+    debian_mirror && return 0
+    debian_archives | awk '$2 !~ /-/ { print $1; found = 1; exit } END { exit !found }'
 }
 
 # --- private apt configuration ----------------------------------------------
@@ -237,7 +205,17 @@ Suites: $RAYLIB_SUITE $GLFW_SUITE
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
-    run_logged apt-source apt-get "${APT_OPTS[@]}" --error-on=any update
+    if ! apt-get "${APT_OPTS[@]}" --error-on=any update </dev/null >"$LOG_DIR/apt-update.log" 2>&1; then
+        cat "$LOG_DIR/apt-update.log" >>"$LOG_DIR/apt-source.log"
+        sed 's/^/  | /' "$LOG_DIR/apt-update.log" >&2
+        if grep -qiE 'is (no longer|not) valid|expired' "$LOG_DIR/apt-update.log"; then
+            # apt refuses an index past its Valid-Until date: what a replayed
+            # old index looks like. A frozen snapshot mirror serves such
+            # indexes on purpose; allowing them is the machine owner's choice.
+            die "$mirror serves an index past its Valid-Until date (a frozen snapshot mirror?); if you trust it, allow expired indexes with: echo 'Acquire::Check-Valid-Until \"false\";' | sudo tee /etc/apt/apt.conf.d/99check-valid-until"
+        fi
+        die "could not read the source indexes of $RAYLIB_SUITE and $GLFW_SUITE from $mirror (is it reachable?)"
+    fi
 }
 
 # pick_version PACKAGE SUITE REGEX: prints the newest version of source
@@ -336,6 +314,12 @@ check_prefix() {
 # --- main -------------------------------------------------------------------
 
 main() {
+    WITH_TESTS=0
+    case ${1:-} in
+        --tests) WITH_TESTS=1 ;;
+        "") ;;
+        *) die "usage: scripts/setup-deps.sh [--tests]" ;;
+    esac
     mkdir -p "$LOG_DIR"
     # One run at a time per checkout.
     exec 9>"$DEPS_DIR/.lock"
@@ -364,7 +348,7 @@ main() {
 
     local mirror
     mirror=$(find_mirror) ||
-        die "no Debian archive serving bookworm found in /etc/apt (set ORVAN_DEBIAN_MIRROR=URI)"
+        die "no Debian archive found in the machine's apt sources (set ORVAN_DEBIAN_MIRROR=URI)"
     say "fetching source indexes ($RAYLIB_SUITE, $GLFW_SUITE) from $mirror"
     setup_private_apt "$mirror"
 
@@ -382,10 +366,12 @@ main() {
     fetch_source raylib "$raylib_version" "$raylib_src"
     fetch_source glfw3 "$glfw_version" "$glfw_src"
 
+    local started=$SECONDS
     say "building GLFW $glfw_version (static, X11) into $GLFW_PREFIX"
     build_glfw "$glfw_src"
     say "building raylib $raylib_version (shared, X11) into $PREFIX"
     build_raylib "$raylib_src"
+    say "GLFW and raylib built in $((SECONDS - started)) s"
 
     local libdir
     libdir=$(check_prefix)

@@ -30,7 +30,7 @@ window=60
 max_growth_kib=1024
 min_fps=55
 
-scripts/setup-deps.sh >/dev/null
+scripts/setup-deps.sh --tests >/dev/null
 cmake --preset default >/dev/null
 cmake --build --preset default -j 2 --target orvan-demo-window frame_counter >/dev/null
 program=$PWD/build/default/orvan-demo-window

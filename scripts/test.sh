@@ -8,45 +8,89 @@
 #              test, and the engine fuzzer's seed corpus
 # and then, when no presets are named, the other checks: format and clang-tidy
 # (scripts/lint.sh), the Debian packages (scripts/check-package.sh), valgrind
-# memcheck (scripts/memcheck.sh), the engine fuzzer for 60 s (scripts/fuzz.sh)
-# and a 60-second soak of the real window (scripts/soak.sh, warm-up 20 s).
+# memcheck (scripts/memcheck.sh), the engine fuzzer for 60 s (scripts/fuzz.sh),
+# a 60-second soak of the real window (scripts/soak.sh, warm-up 20 s), and the
+# whole of this script on new minimal Debian systems (scripts/fresh-machine.sh):
+# Debian 12 as a user with sudo and Debian 13 as root.
+#
 # Warnings are errors (ORVAN_WERROR). Pass preset names to run only those
-# presets' tests.
-set -euo pipefail
+# presets' tests. A preset that fails to configure or build counts as a failure
+# and the rest still run; the last line is always the summary.
+#
+# Environment: ORVAN_FRESH_MACHINES, the fresh-machine checks as SUITE:MODE
+# words (default "bookworm:user trixie:root"; empty for none). Inside a fresh
+# machine the checks do not start another one.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-
-scripts/setup-deps.sh
-
-presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default clang-v3 gcc-O0-v3 clang-O0)
-[ $# -gt 0 ] || presets+=(asan)
 
 passed=0
 failed=0
-for preset in "${presets[@]}"; do
-    echo "== $preset"
-    cmake --preset "$preset" -DORVAN_WERROR=ON >/dev/null
-    cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
+summary() {
+    echo "tests: $passed passed, $failed failed"
+    test "$failed" -eq 0
+}
+
+if ! scripts/setup-deps.sh --tests; then
+    echo "test: the set-up failed (see its message above)"
+    failed=1
+    summary
+    exit
+fi
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default clang-v3 gcc-O0-v3 clang-O0 asan)
+
+# run_preset PRESET: configures, builds and runs ctest; adds to the counts.
+run_preset() {
+    local preset=$1 log p f status
     log=$(mktemp)
-    set +e
+    if ! cmake --preset "$preset" -DORVAN_WERROR=ON >"$log" 2>&1; then
+        tail -n 30 "$log"
+        echo "FAIL $preset: configure"
+        failed=$((failed + 1))
+        rm -f "$log"
+        return
+    fi
+    if ! cmake --build --preset "$preset" -j "$(nproc)" >"$log" 2>&1; then
+        grep -E -A5 'error|Error' "$log" | head -n 60
+        echo "FAIL $preset: build"
+        failed=$((failed + 1))
+        rm -f "$log"
+        return
+    fi
     ctest --preset "$preset" 2>&1 | tee "$log" | grep -E "tests passed|Failed|\*\*\*"
     status=${PIPESTATUS[0]}
-    set -e
     read -r p f < <(awk '/tests passed, .* tests failed out of/ {print $(NF) - $4, $4}' "$log") || true
     rm -f "$log"
     passed=$((passed + ${p:-0}))
     failed=$((failed + ${f:-0}))
-    if [ "$status" -ne 0 ]; then
-        failed=$((failed > 0 ? failed : 1))
+    if [ "$status" -ne 0 ] && [ "${f:-0}" -eq 0 ]; then
+        failed=$((failed + 1))
     fi
+}
+
+for preset in "${presets[@]}"; do
+    echo "== $preset"
+    started=$SECONDS
+    run_preset "$preset"
+    echo "   $preset: $((SECONDS - started)) s"
 done
+
 # With no presets named: the other checks.
 if [ $# -eq 0 ]; then
-    for check in scripts/lint.sh scripts/check-package.sh scripts/memcheck.sh "scripts/fuzz.sh 60" \
-        "scripts/soak.sh 60 20"; do
+    checks=(scripts/lint.sh scripts/check-package.sh scripts/memcheck.sh "scripts/fuzz.sh 60" "scripts/soak.sh 60 20")
+    if [ -e /etc/orvan-fresh-machine ]; then
+        echo "== a fresh machine made by scripts/fresh-machine.sh: it starts no other"
+    else
+        for machine in ${ORVAN_FRESH_MACHINES-bookworm:user trixie:root}; do
+            checks+=("scripts/fresh-machine.sh ${machine%%:*} ${machine#*:}")
+        done
+    fi
+    for check in "${checks[@]}"; do
         echo "== $check"
+        started=$SECONDS
         if $check; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+        echo "   $check: $((SECONDS - started)) s"
     done
 fi
-echo "tests: $passed passed, $failed failed"
-test "$failed" -eq 0
+summary

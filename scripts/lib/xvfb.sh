@@ -3,7 +3,7 @@
 # screenshot, pacing and soak scripts.
 #
 #   xvfb_start                 starts Xvfb on a free display, exports DISPLAY
-#   xvfb_stop                  stops it (also done on exit)
+#   xvfb_stop                  stops it: call it from the caller's EXIT trap
 #   xvfb_wait_window PID       prints the window id of PID's window (10 s at most)
 #   xvfb_shot WID FILE.png     writes the window's contents as a PNG
 #   wait_exit PID SECONDS      waits for PID, a child of this shell; sets
@@ -25,7 +25,6 @@ xvfb_start() {
     fi
     rm -f "$fifo"
     export DISPLAY=":$display"
-    trap xvfb_stop EXIT
 }
 
 xvfb_stop() {

@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# The README's test command on a new, minimal Debian system, as a new user
+# would run it there.
+#
+# usage: scripts/fresh-machine.sh [SUITE [root|user]]   (default: bookworm root)
+#
+#  1. A minimal Debian of SUITE (debootstrap --variant=minbase). The base system
+#     is kept in a cache between runs on one machine (ORVAN_FRESH_CACHE, default
+#     /var/cache/orvan-fresh-machine, renewed after 7 days); nothing the project
+#     installs is ever cached.
+#  2. Its apt sources name the Debian archives this machine uses, for SUITE
+#     (SUITE, SUITE-updates, SUITE-security where this machine has the
+#     counterpart), and it gets this machine's apt settings (/etc/apt/apt.conf.d),
+#     as a new machine at the same site would.
+#  3. The current commit (HEAD, not uncommitted changes) is cloned into the
+#     home folder of root, or of a new user "orvan" who may use sudo.
+#  4. scripts/test.sh runs there with the environment of a fresh login (HOME,
+#     PATH, TERM, and for the user USER, LOGNAME and SHELL; no LANG), no
+#     standard input, and proc, sys, dev, dev/pts and dev/shm mounted.
+#
+# The system runs in its own mount and PID namespaces: its mounts are undone
+# and its processes ended whatever way this script ends (also on failure or
+# interrupt), and the system's folder is then removed. Inside, a marker file
+# (/etc/orvan-fresh-machine) keeps scripts/test.sh from starting another
+# fresh machine. Needs root (or sudo) and the archive.
+#
+# The inner output is shown with a "[SUITE/MODE]" prefix. The last line is
+#   fresh-machine: SUITE MODE: <the inner summary line>
+# and the exit status is 0 only if the inner run passed and left nothing
+# behind in the user's home owned by root, nor anything in /tmp.
+set -euo pipefail
+
+suite=${1:-bookworm}
+mode=${2:-root}
+repo=$(cd "$(dirname "$0")/.." && pwd -P)
+say() { printf 'fresh-machine: %s\n' "$*"; }
+die() { printf 'fresh-machine: FAIL %s\n' "$*" >&2; exit 1; }
+
+case $mode in root | user) ;; *) die "usage: scripts/fresh-machine.sh [SUITE [root|user]]" ;; esac
+[[ $suite =~ ^[a-z]+$ ]] || die "not a Debian suite name: $suite"
+if [ -e /etc/orvan-fresh-machine ]; then
+    say "this is a fresh machine already; it starts no other"
+    exit 2
+fi
+if [ "$EUID" -ne 0 ]; then
+    command -v sudo >/dev/null || die "needs root, and there is no sudo"
+    exec sudo -- "$0" "$@"
+fi
+command -v debootstrap >/dev/null || die "debootstrap is missing: run scripts/setup-deps.sh --tests"
+
+# shellcheck source=lib/debian-archive.sh
+source "$repo/scripts/lib/debian-archive.sh"
+host_suite=$(debian_codename)
+mirror=$(debian_mirror) || die "no Debian archive for $host_suite found in this machine's apt sources"
+# This machine's archives for its release and its -updates and -security
+# suites, turned into the same suites of SUITE.
+sources=$(debian_archives | awk -v h="$host_suite" -v s="$suite" '
+    $2 == h || index($2, h "-") == 1 { uri[$1] = uri[$1] " " s substr($2, length(h) + 1) }
+    END { for (u in uri) printf "Types: deb\nURIs: %s\nSuites:%s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n", u, uri[u] }')
+
+commit=$(git -C "$repo" rev-parse HEAD)
+if [ -n "$(git -C "$repo" status --porcelain --untracked-files=no)" ]; then
+    say "note: testing commit ${commit:0:12}; uncommitted changes are not part of it"
+fi
+
+# ---- the base system (cached) ------------------------------------------------
+cache=${ORVAN_FRESH_CACHE:-/var/cache/orvan-fresh-machine}
+base=$cache/$suite-minbase.tar
+mkdir -p "$cache"
+exec 8>"$cache/$suite.lock"
+flock 8
+started=$SECONDS
+if [ -f "$base" ] && [ "$(cat "$base.mirror" 2>/dev/null)" = "$mirror" ] &&
+    [ -z "$(find "$base" -mtime +7)" ]; then
+    say "$suite base system from the cache ($base)"
+else
+    say "making a minimal $suite from $mirror"
+    staging=$(mktemp -d "$cache/$suite.XXXXXX")
+    if ! debootstrap --variant=minbase "$suite" "$staging/root" "$mirror" >"$cache/$suite-debootstrap.log" 2>&1; then
+        tail -n 20 "$cache/$suite-debootstrap.log" >&2
+        rm -rf --one-file-system "$staging"
+        die "debootstrap $suite from $mirror failed (is the archive reachable?)"
+    fi
+    tar -C "$staging/root" --numeric-owner -cf "$base.new" .
+    rm -rf --one-file-system "$staging"
+    mv "$base.new" "$base"
+    echo "$mirror" >"$base.mirror"
+fi
+flock -u 8
+say "base system ready in $((SECONDS - started)) s"
+
+# ---- the machine ---------------------------------------------------------------
+work=$(mktemp -d /var/tmp/orvan-fresh-machine.XXXXXX)
+root=$work/root
+cleanup() {
+    # The mounts exist only in the namespace of the run, which has ended by
+    # now; --one-file-system guards the host's files all the same.
+    rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+mkdir "$root"
+tar -C "$root" --numeric-owner -xpf "$base"
+
+printf '%s' "$sources" >"$root/etc/apt/sources.list.d/debian.sources"
+rm -f "$root/etc/apt/sources.list"
+cp -a /etc/apt/apt.conf.d/. "$root/etc/apt/apt.conf.d/"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+echo "made by scripts/fresh-machine.sh: $suite $mode" >"$root/etc/orvan-fresh-machine"
+
+if [ "$mode" = user ]; then
+    home=/home/orvan
+    chroot "$root" useradd --create-home --shell /bin/bash orvan
+    # A user who may administer the machine; with no one to type a password.
+    mkdir -p "$root/etc/sudoers.d"
+    echo 'orvan ALL=(ALL:ALL) NOPASSWD: ALL' >"$root/etc/sudoers.d/orvan"
+    chmod 440 "$root/etc/sudoers.d/orvan"
+    login=(/usr/sbin/runuser -u orvan -- env -i HOME=$home PATH=/usr/local/bin:/usr/bin:/bin
+        TERM=xterm USER=orvan LOGNAME=orvan SHELL=/bin/bash)
+else
+    home=/root
+    login=(env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin TERM=xterm)
+fi
+git clone --quiet --no-checkout --no-hardlinks "$repo" "$root$home/orvan-demo-window"
+git -C "$root$home/orvan-demo-window" checkout --quiet --detach "$commit"
+[ "$mode" = root ] || chroot "$root" chown -R orvan:orvan "$home/orvan-demo-window"
+
+# Runs as PID 1 of the new namespaces: mounts what a real system has, prepares
+# sudo for the user, runs the test command, and unmounts again.
+inner() {
+    set -eu
+    local root=$1 mode=$2 home=$3
+    shift 3
+    mount -t proc proc "$root/proc"
+    mount -t sysfs sysfs "$root/sys"
+    mount --bind /dev "$root/dev"
+    mount --bind /dev/pts "$root/dev/pts"
+    mount -t tmpfs -o mode=1777,nosuid,nodev shm "$root/dev/shm"
+    trap 'umount -l "$root/dev/shm" "$root/dev/pts" "$root/dev" "$root/sys" "$root/proc"' EXIT
+    if [ "$mode" = user ]; then
+        local t=$SECONDS
+        chroot "$root" apt-get -qq update </dev/null >/dev/null
+        DEBIAN_FRONTEND=noninteractive chroot "$root" apt-get -qq install -y --no-install-recommends sudo \
+            </dev/null >/dev/null
+        echo "fresh-machine: sudo installed for the user in $((SECONDS - t)) s"
+    fi
+    local status=0
+    chroot "$root" "$@" bash -c "cd $home/orvan-demo-window && exec scripts/test.sh" </dev/null || status=$?
+    return "$status"
+}
+export -f inner
+
+say "$suite as $mode: scripts/test.sh in $home/orvan-demo-window (commit ${commit:0:12})"
+started=$SECONDS
+log=$work/test.log
+set +e
+unshare --mount --pid --fork --kill-child --propagation private \
+    bash -c 'inner "$@"' inner "$root" "$mode" "$home" "${login[@]}" 2>&1 </dev/null |
+    tee "$log" | sed -u "s|^|[$suite/$mode] |"
+status=${PIPESTATUS[0]}
+set -e
+say "$suite as $mode: tests ran for $((SECONDS - started)) s, exit status $status"
+
+result=$(grep -E '^tests: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+if [ "$mode" = user ]; then
+    owned=$(find "$root$home" -user root -printf '%P\n' | head -n 5)
+    if [ -n "$owned" ]; then
+        say "FAIL owned by root in $home: $owned"
+        status=1
+    fi
+fi
+leftover=$(find "$root/tmp" -mindepth 1 -maxdepth 1 ! -name '.*-unix' -printf '%f ' 2>/dev/null)
+if [ -n "$leftover" ]; then
+    say "FAIL left in /tmp: $leftover"
+    status=1
+fi
+say "$suite $mode: ${result:-no summary line (the run broke off)}"
+exit "$status"
