@@ -20,7 +20,8 @@
 #
 # The system runs in its own mount and PID namespaces: its mounts are undone
 # and its processes ended whatever way this script ends (also on failure or
-# interrupt), and the system's folder is then removed. Inside, a marker file
+# interrupt), and the system's folder is then removed (kept, for a look
+# inside, with ORVAN_FRESH_KEEP=1). Inside, a marker file
 # (/etc/orvan-fresh-machine) keeps scripts/test.sh from starting another
 # fresh machine. Needs root (or sudo) and the archive.
 #
@@ -93,6 +94,10 @@ say "base system ready in $((SECONDS - started)) s"
 work=$(mktemp -d /var/tmp/orvan-fresh-machine.XXXXXX)
 root=$work/root
 cleanup() {
+    if [ "${ORVAN_FRESH_KEEP:-0}" = 1 ]; then
+        say "kept the system in $root (ORVAN_FRESH_KEEP=1)"
+        return
+    fi
     # The mounts exist only in the namespace of the run, which has ended by
     # now; --one-file-system guards the host's files all the same.
     rm -rf --one-file-system "$work"
@@ -137,7 +142,8 @@ inner() {
     mount --bind /dev "$root/dev"
     mount --bind /dev/pts "$root/dev/pts"
     mount -t tmpfs -o mode=1777,nosuid,nodev shm "$root/dev/shm"
-    trap 'umount -l "$root/dev/shm" "$root/dev/pts" "$root/dev" "$root/sys" "$root/proc"' EXIT
+    # shellcheck disable=SC2064 # the paths are fixed now
+    trap "umount -l '$root/dev/shm' '$root/dev/pts' '$root/dev' '$root/sys' '$root/proc'" EXIT
     if [ "$mode" = user ]; then
         local t=$SECONDS
         chroot "$root" apt-get -qq update </dev/null >/dev/null

@@ -58,7 +58,7 @@ run_preset() {
         rm -f "$log"
         return
     fi
-    ctest --preset "$preset" 2>&1 | tee "$log" | grep -E "tests passed|Failed|\*\*\*"
+    ctest --preset "$preset" 2>&1 | tee "$log" | grep -E "tests passed|Failed|\*\*\*|^FAIL |\[  FAILED  \]|^ +cycle [0-9]+:"
     status=${PIPESTATUS[0]}
     read -r p f < <(awk '/tests passed, .* tests failed out of/ {print $(NF) - $4, $4}' "$log") || true
     rm -f "$log"

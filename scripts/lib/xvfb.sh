@@ -5,6 +5,9 @@
 #   xvfb_start                 starts Xvfb on a free display, exports DISPLAY
 #   xvfb_stop                  stops it: call it from the caller's EXIT trap
 #   xvfb_wait_window PID       prints the window id of PID's window (10 s at most)
+#   xvfb_window_gone WID       waits until the X server has no window WID (5 s
+#                              at most): then no event meant for it can reach a
+#                              later window that is given the same id
 #   xvfb_shot WID FILE.png     writes the window's contents as a PNG
 #   wait_exit PID SECONDS      waits for PID, a child of this shell; sets
 #                              EXIT_STATUS to its exit status, or to
@@ -47,6 +50,16 @@ xvfb_wait_window() {
         sleep 0.1
     done
     echo "no window appeared for process $pid" >&2
+    return 1
+}
+
+xvfb_window_gone() {
+    local i
+    for i in $(seq 1 100); do
+        xwininfo -id "$1" >/dev/null 2>&1 || return 0
+        sleep 0.05
+    done
+    echo "window $1 still there" >&2
     return 1
 }
 

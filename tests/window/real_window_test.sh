@@ -81,10 +81,11 @@ if [ -n "$wid" ]; then
     check "solid spheres ($n px)" test "$n" -ge 5000
     n=$(count shot.png 1280x620+0+100 "rgb(255,180,50)")
     check "wire cube ($n px)" test "$n" -ge 500
-    xdotool key --window "$wid" Escape
+    "$send_close_request" "$wid" esc
 fi
 wait_exit "$pid" 5
 status=$EXIT_STATUS
+[ -z "$wid" ] || xvfb_window_gone "$wid"
 check "Esc: exit status 0 (got $status)" test "$status" = 0
 
 # ---- the close button: a WM_DELETE_WINDOW request --------------------------
@@ -97,10 +98,15 @@ if [ -n "$wid" ]; then
 fi
 wait_exit "$pid" 5
 status=$EXIT_STATUS
+[ -z "$wid" ] || xvfb_window_gone "$wid"
 check "WM_DELETE_WINDOW: exit status 0 (got $status)" test "$status" = 0
 
 # ---- start-close cycles in a row, alternating Esc and the close button -------
-# Each must end with 0 within 5 s, and every start opens its window.
+# Each must end with 0 within 5 s, and every start opens its window. Every
+# cycle waits for its own process's window, sends its event to that window
+# only, and ends only when the process has exited and the X server has
+# destroyed the window: the next program is usually given the same window id,
+# and must not receive anything meant for this one.
 # Afterwards no process started by a cycle, nor any process started by one of
 # them, is left: they all carry a mark in their environment.
 cycles=${ORVAN_CLOSE_CYCLES:-50}
@@ -110,22 +116,23 @@ for i in $(seq 1 "$cycles"); do
     env "$mark" "$program" >out.txt 2>err.txt &
     pid=$!
     wid=$(xvfb_wait_window "$pid" 2>/dev/null) || wid=""
+    sent=""
     if [ -n "$wid" ]; then
         sleep 0.3  # as above: let it draw a few frames first
         if [ $((i % 2)) -eq 1 ]; then
-            # Esc through the X server's own input (XTEST) to the focused
-            # window: "key --window" sends the release to a window that may be
-            # gone by then, and a later window was seen to receive Esc itself.
-            xdotool windowfocus --sync "$wid" key Escape
+            "$send_close_request" "$wid" esc && sent=Esc
         else
-            "$send_close_request" "$wid"
+            "$send_close_request" "$wid" && sent="close request"
         fi
     fi
     wait_exit "$pid" 5
-    if [ -n "$wid" ] && [ "$EXIT_STATUS" = 0 ]; then
+    gone=yes
+    [ -z "$wid" ] || xvfb_window_gone "$wid" 2>/dev/null || gone=no
+    if [ -n "$sent" ] && [ "$EXIT_STATUS" = 0 ] && [ "$gone" = yes ]; then
         clean=$((clean + 1))
     else
-        echo "     cycle $i: window '${wid}', exit status $EXIT_STATUS; the program's last output lines:"
+        echo "     cycle $i: window '${wid}', sent '$sent', exit status $EXIT_STATUS, window gone: $gone;" \
+            "the program's last output lines:"
         tail -n 5 out.txt err.txt | sed 's/^/       /'
     fi
 done
