@@ -59,6 +59,8 @@ ORVAN_TEST_PACKAGES=(
     file
     # minimal Debian systems for scripts/fresh-machine.sh
     debootstrap
+    # aarch64 preset: cross compiler, objdump, qemu-aarch64 (same names on 12 and 13)
+    g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
 )
 
 # Versions accepted (Debian version strings, optional epoch).

@@ -4,6 +4,7 @@
 #   clang-v3   Clang, -O2 -march=x86-64-v3 (FMA available): the same
 #   gcc-O0-v3  GCC, -O0 -march=x86-64-v3: engine tests
 #   clang-O0   Clang, -O0: engine tests
+#   aarch64    GCC cross build for 64-bit ARM, -O2: engine tests under qemu
 #   asan       Clang with AddressSanitizer and UndefinedBehaviorSanitizer: every
 #              test, and the engine fuzzer's seed corpus
 # and then, when no presets are named, the other checks: format and clang-tidy
@@ -38,7 +39,7 @@ if ! scripts/setup-deps.sh --tests; then
 fi
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default clang-v3 gcc-O0-v3 clang-O0 asan)
+[ ${#presets[@]} -gt 0 ] || presets=(default clang-v3 gcc-O0-v3 clang-O0 aarch64 asan)
 
 # run_preset PRESET: configures, builds and runs ctest; adds to the counts.
 run_preset() {
