@@ -6,7 +6,7 @@
 #
 # Environment: ORVAN_CLOSE_CYCLES (default 50) start-close cycles in a row;
 # ORVAN_PROGRAM_PRELOAD, if set, is put in the program's LD_PRELOAD (the
-# sanitizer build keeps Mesa's driver loaded until exit this way).
+# sanitizer build keeps Mesa's modules loaded until exit this way).
 #
 # Image checks count pixels of an exact colour in a region of a screenshot
 # taken about a second after the window appeared. llvmpipe draws the unlit
