@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+
 """Writes docs/performance.md from the results scripts/bench.sh collected.
 
 usage: report.py RESULTS_DIR OUTPUT.md

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts where (paths relative to the install prefix):
 #
 #   component runtime (the program, also what the .deb holds)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # `cpack` in a build tree (or `cmake --workflow --preset release`) makes two
 # Debian packages from the components of cmake/install.cmake, under /usr:
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Measures the engine and the program and writes docs/performance.md with the
 # plot docs/frame-intervals.png:
 #   1. engine micro-benchmarks (Google Benchmark, medians over repetitions)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages with the release workflow preset and checks them:
 # their contents and dependencies, that apt on this machine can install them,
 # and that the program unpacked from the .deb runs: against the recording

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzzes the engine: builds fuzz/engine_fuzz (asan preset: Clang, libFuzzer,
 # AddressSanitizer, fatal UndefinedBehaviorSanitizer) and runs it for a bounded
 # time, starting from the seed corpus in fuzz/corpus. New inputs go to a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Soak: runs orvan-demo-window (the default build) in a real window under Xvfb
 # for a given time, sampling its resident memory and the frames it has
 # finished, then ends it with Esc.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Sends a window the close request its close button would: an ICCCM
  * WM_PROTOCOLS client message carrying WM_DELETE_WINDOW. No window manager is
