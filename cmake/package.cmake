@@ -14,7 +14,7 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvan)
 set(CPACK_PACKAGE_VENDOR "Orvan")
-set(CPACK_PACKAGE_CONTACT "Orvan developers <orvan@localhost>")
+set(CPACK_PACKAGE_CONTACT "The Orvan developers <developers@orvan.example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # Each package's description below starts with its own summary line.
