@@ -57,6 +57,9 @@ ORVAN_TEST_PACKAGES=(
     libclang-rt-dev llvm
     # used by CPack's Debian generator (scripts/check-package.sh)
     file
+    # Debian's policy checks of the packages and of the manual page
+    # (scripts/check-package.sh): lintian, and man with groff
+    lintian man-db
     # minimal Debian systems for scripts/fresh-machine.sh
     debootstrap
 )
