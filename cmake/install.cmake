@@ -155,14 +155,19 @@ install(FILES ${ORVAN_DOCS}/development/copyright ${ORVAN_DOCS}/changelog.gz
 
 if(TARGET orvan-demo-window)
   # A bundled raylib brings its notice and that of GLFW, built into it: both
-  # zlib. Their texts are kept in data/third-party/, copied from the sources
-  # scripts/setup-deps.sh builds (scripts/check-package.sh compares them), so
-  # that a build from any raylib 6.0 install ships them.
+  # zlib. raylib also compiles in smaller libraries of others (cgltf, glad,
+  # qoi, tinyobj and more, several under the Expat licence, which asks for its
+  # notice in every copy); the copyright file of raylib's Debian source
+  # package lists them all with their licences and goes along too. The texts
+  # are kept in data/third-party/, copied from the sources scripts/setup-deps.sh
+  # builds (scripts/check-package.sh compares them), so that a build from any
+  # raylib 6.0 install ships them.
   set(ORVAN_COPYRIGHT_RAYLIB "")
   set(ORVAN_COPYRIGHT_ZLIB "")
   if(ORVAN_BUNDLE_RAYLIB)
     orvan_notice(data/third-party/raylib-LICENSE RAYLIB_HOLDERS RAYLIB_TERMS RAYLIB_NOTICE)
     orvan_notice(data/third-party/glfw-LICENSE.md GLFW_HOLDERS GLFW_TERMS GLFW_NOTICE)
+    orvan_notice(data/third-party/raylib-debian-copyright UNUSED UNUSED RAYLIB_PARTS)
     set(ORVAN_COPYRIGHT_RAYLIB "
 Files: */libraylib.so.600
 Copyright: ${RAYLIB_HOLDERS}
@@ -178,6 +183,12 @@ ${RAYLIB_NOTICE}
  GLFW (LICENSE.md)
  .
 ${GLFW_NOTICE}
+ .
+ The libraries compiled into raylib, with their holders and licences, as the
+ copyright file of raylib's Debian source package (debian/copyright) gives
+ them:
+ .
+${RAYLIB_PARTS}
 ")
     set(ORVAN_COPYRIGHT_ZLIB "
 License: Zlib

@@ -99,13 +99,16 @@ sed 's/^/     | /' "$work/man"
 check "manual page: man prints no warnings" test ! -s "$work/man"
 # The notices of raylib and GLFW the package ships are copies kept in the
 # repository; they must be those of the sources scripts/setup-deps.sh builds.
-for pair in raylib-LICENSE:.deps/src/raylib-*/LICENSE glfw-LICENSE.md:.deps/src/glfw3-*/LICENSE.md; do
+for pair in raylib-LICENSE:.deps/src/raylib-*/LICENSE glfw-LICENSE.md:.deps/src/glfw3-*/LICENSE.md \
+    raylib-debian-copyright:.deps/src/raylib-*/debian/copyright; do
     for source in ${pair#*:}; do
         [ -f "$source" ] && check "data/third-party/${pair%%:*} is the text of $source" \
             cmp -s "data/third-party/${pair%%:*}" "$source"
     done
 done
-check "copyright: the notices of raylib and GLFW" grep -qF "Camilla Löwy" "$root/usr/share/doc/orvan-demo-window/copyright"
+for holder in "Ramon Santamaria" "Camilla Löwy" "Files: src/external/cgltf.h"; do
+    check "copyright: $holder" grep -qF "$holder" "$root/usr/share/doc/orvan-demo-window/copyright"
+done
 
 env -u DISPLAY -u WAYLAND_DISPLAY -u LD_LIBRARY_PATH "$exe" >"$work/out" 2>"$work/err"
 status=$?
