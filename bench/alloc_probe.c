@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Counts the heap allocations of the process it is preloaded into
  * (LD_PRELOAD), and how many of them fall inside a window of frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro-benchmarks of the engine's operations, and the floor of rotate(): the
 // two cosines and two sines of its angles, computed alone.
 //

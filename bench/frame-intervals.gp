@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Frame intervals of the real window over the recorded frames.
 # usage: gnuplot -e "data='intervals.dat'; out='frame-intervals.png'" frame-intervals.gp
 set terminal pngcairo size 1100,520 font "Sans,10"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The frame loop allocates nothing: the program, run for 610 frames against
 # the recording raylib (which, recording nothing, allocates nothing), makes no
 # heap allocation between the end of frame 10 and the end of frame 610. The

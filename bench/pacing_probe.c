@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Records the frame pacing of orvan-demo-window over the real raylib, when
  * preloaded into it (LD_PRELOAD), then asks the program to close.

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+
 """Writes docs/performance.md from the results scripts/bench.sh collected.
 
 usage: report.py RESULTS_DIR OUTPUT.md
@@ -381,8 +383,15 @@ def main():
     w("Raw results of the last run stay in `build/default/bench/results/` (benchmark JSON, callgrind")
     w("profiles, probe outputs).")
 
+    # The page is the repository's: paths in it are relative to the repository,
+    # never those of the machine it was measured on (.deps may link elsewhere).
+    text = "\n".join(L) + "\n"
+    repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    for root in {repo, os.path.realpath(repo), os.path.realpath(os.path.join(repo, ".deps"))}:
+        if root + "/" in text:
+            sys.exit(f"report: the page would name {root}/, a folder of this machine")
     with open(output, "w") as f:
-        f.write("\n".join(L) + "\n")
+        f.write(text)
 
 
 if __name__ == "__main__":

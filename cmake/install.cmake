@@ -1,16 +1,28 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts where (paths relative to the install prefix):
 #
 #   component runtime (the program, also what the .deb holds)
 #     bin/orvan-demo-window
-#     lib/orvan-demo-window/libraylib.so.600     the raylib it was built with,
+#     <libdir>/orvan-demo-window/libraylib.so.600  the raylib it was built with,
 #                                                 unless that one is on the
 #                                                 system's library path
 #     share/applications/orvan-demo-window.desktop
+#     share/man/man1/orvan-demo-window.1.gz
+#     share/doc/orvan-demo-window/copyright      MIT; with a bundled raylib
+#                                                 also its and GLFW's notices
+#     share/doc/orvan-demo-window/changelog.gz
 #   component development (the engine for other programs; needs no raylib)
 #     include/orvan/orvan_kernel.hpp, orvan_raylib.hpp
 #     <libdir>/liborvan_engine.a (or .so with BUILD_SHARED_LIBS)
 #     <libdir>/cmake/orvan/    find_package(orvan CONFIG) gives orvan::engine
 #     <libdir>/pkgconfig/orvan.pc
+#     share/doc/liborvan-dev/copyright, changelog.gz
+#
+# <libdir> is GNUInstallDirs' choice: lib, or with the prefix /usr on Debian
+# the multiarch lib/x86_64-linux-gnu (the release preset, and so the .deb).
+# The documents are laid out as Debian wants them in a package: the copyright
+# file in its machine-readable format, changelog and manual page compressed
+# with gzip -9n (no name, no time stamp: the same bytes on every build).
 #
 # The engine's exact-float flags are private compile options of the library:
 # its headers hold only declarations and constants, so a program linking the
@@ -77,7 +89,7 @@ if(TARGET orvan-demo-window)
     if(NOT ORVAN_RAYLIB_LIBRARY)
       message(FATAL_ERROR "ORVAN_BUNDLE_RAYLIB needs raylib as a shared library from its CMake package")
     endif()
-    set(ORVAN_PRIVATE_LIBDIR lib/orvan-demo-window)
+    set(ORVAN_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/orvan-demo-window)
     install(FILES ${ORVAN_RAYLIB_LIBRARY} DESTINATION ${ORVAN_PRIVATE_LIBDIR} RENAME libraylib.so.600
       COMPONENT runtime)
     # install/strip and cpack strip install(TARGETS) files only.
@@ -88,4 +100,105 @@ if(TARGET orvan-demo-window)
     file(RELATIVE_PATH ORVAN_BIN_TO_PRIVATE "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${ORVAN_PRIVATE_LIBDIR}")
     set_target_properties(orvan-demo-window PROPERTIES INSTALL_RPATH "$ORIGIN/${ORVAN_BIN_TO_PRIVATE}")
   endif()
+endif()
+
+# ---- documents ------------------------------------------------------------------
+
+find_program(ORVAN_GZIP gzip REQUIRED)
+function(orvan_gzip source output)  # gzip -9n at configure time; reconfigures when SOURCE changes
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+  execute_process(COMMAND ${ORVAN_GZIP} -9nc ${source} OUTPUT_FILE ${output} COMMAND_ERROR_IS_FATAL ANY)
+endfunction()
+
+# A licence notice FILE ("Copyright (c) ..." lines, then the terms) as the
+# fields of a Debian copyright file: HOLDERS gets the holders as a Copyright
+# field's value, TERMS the terms as a License paragraph's text, NOTICE the
+# whole file as text of a field (each line indented, empty lines as " .").
+function(orvan_notice file holders terms notice)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
+  file(READ ${file} text)
+  string(REGEX REPLACE "[ \t]+\n" "\n" text "${text}")
+  string(REGEX REPLACE "\n+$" "" text "${text}")
+  string(REGEX MATCHALL "Copyright \\(c\\) [^\n]+" lines "${text}")
+  string(REPLACE "Copyright (c) " "" lines "${lines}")
+  list(JOIN lines "\n " value)
+  set(${holders} "${value}" PARENT_SCOPE)
+  string(REGEX REPLACE "^.*Copyright \\(c\\) [^\n]+\n+" "" body "${text}")
+  foreach(var body text)
+    string(REPLACE "\n" "\n " ${var} " ${${var}}")
+    string(REPLACE "\n \n" "\n .\n" ${var} "${${var}}")
+    string(REPLACE "\n \n" "\n .\n" ${var} "${${var}}")
+  endforeach()
+  set(${terms} "${body}" PARENT_SCOPE)
+  set(${notice} "${text}" PARENT_SCOPE)
+endfunction()
+
+orvan_notice(LICENSE ORVAN_HOLDERS ORVAN_MIT ORVAN_NOTICE)
+set(ORVAN_COPYRIGHT_HEAD "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: orvan
+
+Files: *
+Copyright: ${ORVAN_HOLDERS}
+License: MIT
+")
+set(ORVAN_COPYRIGHT_MIT "
+License: MIT
+${ORVAN_MIT}
+")
+set(ORVAN_DOCS ${PROJECT_BINARY_DIR}/doc)
+file(MAKE_DIRECTORY ${ORVAN_DOCS}/runtime ${ORVAN_DOCS}/development)
+orvan_gzip(${PROJECT_SOURCE_DIR}/data/changelog ${ORVAN_DOCS}/changelog.gz)
+
+file(WRITE ${ORVAN_DOCS}/development/copyright "${ORVAN_COPYRIGHT_HEAD}${ORVAN_COPYRIGHT_MIT}")
+install(FILES ${ORVAN_DOCS}/development/copyright ${ORVAN_DOCS}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/liborvan-dev COMPONENT development)
+
+if(TARGET orvan-demo-window)
+  # A bundled raylib brings its notice and that of GLFW, built into it: both
+  # zlib. raylib also compiles in smaller libraries of others (cgltf, glad,
+  # qoi, tinyobj and more, several under the Expat licence, which asks for its
+  # notice in every copy); the copyright file of raylib's Debian source
+  # package lists them all with their licences and goes along too. The texts
+  # are kept in data/third-party/, copied from the sources scripts/setup-deps.sh
+  # builds (scripts/check-package.sh compares them), so that a build from any
+  # raylib 6.0 install ships them.
+  set(ORVAN_COPYRIGHT_RAYLIB "")
+  set(ORVAN_COPYRIGHT_ZLIB "")
+  if(ORVAN_BUNDLE_RAYLIB)
+    orvan_notice(data/third-party/raylib-LICENSE RAYLIB_HOLDERS RAYLIB_TERMS RAYLIB_NOTICE)
+    orvan_notice(data/third-party/glfw-LICENSE.md GLFW_HOLDERS GLFW_TERMS GLFW_NOTICE)
+    orvan_notice(data/third-party/raylib-debian-copyright UNUSED UNUSED RAYLIB_PARTS)
+    set(ORVAN_COPYRIGHT_RAYLIB "
+Files: */libraylib.so.600
+Copyright: ${RAYLIB_HOLDERS}
+ ${GLFW_HOLDERS}
+License: Zlib
+Comment: raylib 6.0, with GLFW 3.4 built into it. Their notices as they
+ distribute them:
+ .
+ raylib (LICENSE)
+ .
+${RAYLIB_NOTICE}
+ .
+ GLFW (LICENSE.md)
+ .
+${GLFW_NOTICE}
+ .
+ The libraries compiled into raylib, with their holders and licences, as the
+ copyright file of raylib's Debian source package (debian/copyright) gives
+ them:
+ .
+${RAYLIB_PARTS}
+")
+    set(ORVAN_COPYRIGHT_ZLIB "
+License: Zlib
+${GLFW_TERMS}
+")
+  endif()
+  file(WRITE ${ORVAN_DOCS}/runtime/copyright
+    "${ORVAN_COPYRIGHT_HEAD}${ORVAN_COPYRIGHT_RAYLIB}${ORVAN_COPYRIGHT_MIT}${ORVAN_COPYRIGHT_ZLIB}")
+  orvan_gzip(${PROJECT_SOURCE_DIR}/data/orvan-demo-window.1 ${ORVAN_DOCS}/orvan-demo-window.1.gz)
+  install(FILES ${ORVAN_DOCS}/runtime/copyright ${ORVAN_DOCS}/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvan-demo-window COMPONENT runtime)
+  install(FILES ${ORVAN_DOCS}/orvan-demo-window.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 endif()

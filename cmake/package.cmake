@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # `cpack` in a build tree (or `cmake --workflow --preset release`) makes two
 # Debian packages from the components of cmake/install.cmake, under /usr:
 #
@@ -10,10 +11,19 @@
 #       which the program never calls.)
 #   liborvan-dev_<version>_amd64.deb        component development: the engine's
 #       headers, static library, CMake package and pkg-config file.
+#
+# Each holds Debian's copyright file, changelog.gz and (the program) its manual
+# page; lintian finds no error or warning in either (scripts/check-package.sh).
+# The release preset installs to /usr, so the libraries go to the multiarch
+# folder (pkg-config of cross builds looks there). CPack writes ldconfig into
+# postinst and postrm when a shared library lies in /usr/lib or a folder right
+# under it, and has no switch against it; the program's raylib lies one level
+# deeper, in /usr/lib/<multiarch>/orvan-demo-window, which ldconfig does not
+# scan anyway, so the packages have no maintainer scripts.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvan)
 set(CPACK_PACKAGE_VENDOR "Orvan")
-set(CPACK_PACKAGE_CONTACT "Orvan developers <orvan@localhost>")
+set(CPACK_PACKAGE_CONTACT "The Orvan developers <developers@orvan.example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # Each package's description below starts with its own summary line.

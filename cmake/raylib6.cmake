@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Provides raylib 6.0 as the plain target `raylib`: from its CMake package if
 # one is installed (or built by scripts/setup-deps.sh into .deps/prefix, which
 # the presets put on CMAKE_PREFIX_PATH), else from pkg-config.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compiler warnings for the project's own targets: every target defined in
 # this source tree after this file is included. Dependencies are prebuilt
 # (raylib, GoogleTest, Google Benchmark) and reached through imported targets,

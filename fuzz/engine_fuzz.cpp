@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer harness for the engine: every operation on arbitrary doubles (NaN,
 // infinities, subnormals and huge values included), checking the properties
 // the engine promises. A failed property prints what failed and aborts, which

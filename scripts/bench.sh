@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Measures the engine and the program and writes docs/performance.md with the
 # plot docs/frame-intervals.png:
 #   1. engine micro-benchmarks (Google Benchmark, medians over repetitions)
@@ -38,7 +39,9 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
     echo "compiler: $(g++ --version | head -n 1), preset default (-O2)"
     echo "glibc: $(ldd --version | head -n 1 | awk '{print $NF}')"
     echo "mesa: $(dpkg-query -W -f='${Version}' libgl1-mesa-dri 2>/dev/null || echo unknown) (llvmpipe)"
-    echo "raylib: 6.0 ($(readlink -f .deps/prefix/lib/libraylib.so.600 2>/dev/null || echo system))"
+    # the library's file, as a path in the repository (.deps may be a link elsewhere)
+    lib=.deps/prefix/lib/libraylib.so.600
+    echo "raylib: 6.0 ($([ -e "$lib" ] && echo "${lib%/*}/$(basename "$(readlink -f "$lib")")" || echo system))"
     echo "xvfb: $(dpkg-query -W -f='${Version}' xvfb 2>/dev/null || echo unknown)"
     echo "load before: $(load)"
 } >"$results/machine.txt"

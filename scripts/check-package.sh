@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages with the release workflow preset and checks them:
-# their contents and dependencies, that apt on this machine can install them,
-# and that the program unpacked from the .deb runs: against the recording
-# raylib of the tests (the same calls as the tested build), and with its own
-# bundled raylib (no display: a message and status 1).
+# Debian's policy checker lintian (no error, no warning), the manual page
+# (man's own warnings, as lintian runs it), their contents and dependencies,
+# that apt on this machine can install them, and that the program unpacked
+# from the .deb runs: against the recording raylib of the tests (the same
+# calls as the tested build), and with its own bundled raylib (no display: a
+# message and status 1).
 #
-# Usage: scripts/check-package.sh        (after scripts/setup-deps.sh)
-# Prints the packages' names and sizes; leaves them in build/release/.
+# Usage: scripts/check-package.sh        (after scripts/setup-deps.sh --tests)
+# Prints the packages' names and sizes and lintian's output; leaves the
+# packages in build/release/.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,12 +34,29 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# ---- Debian policy ----------------------------------------------------------------
+# Tags wrong for these packages would be overridden in the package, each with
+# its reason; there are none.
+for file in "$deb" "$dev"; do
+    lintian --fail-on error,warning "$file" >"$work/lintian" 2>&1
+    status=$?
+    sed 's/^/     | /' "$work/lintian"
+    check "lintian: no error or warning in ${file##*/}" test "$status" -eq 0
+done
+
 # ---- contents and dependencies ------------------------------------------------
+# Libraries go to the multiarch folder (the release preset installs to /usr),
+# where pkg-config of cross builds looks; the program's raylib to a folder of
+# its own there, which ldconfig does not scan: no ldconfig in maintainer scripts.
+libdir=usr/lib/$(gcc -print-multiarch)
 files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }
-printf '%s\n' ./usr/bin/orvan-demo-window ./usr/lib/orvan-demo-window/libraylib.so.600 \
-    ./usr/share/applications/orvan-demo-window.desktop >"$work/want-runtime"
-check "program package: exactly the program, its raylib and the desktop entry" \
+printf './%s\n' usr/bin/orvan-demo-window "$libdir/orvan-demo-window/libraylib.so.600" \
+    usr/share/applications/orvan-demo-window.desktop usr/share/doc/orvan-demo-window/changelog.gz \
+    usr/share/doc/orvan-demo-window/copyright usr/share/man/man1/orvan-demo-window.1.gz | sort >"$work/want-runtime"
+check "program package: exactly the program, its raylib, desktop entry, manual page, copyright and changelog" \
     diff "$work/want-runtime" <(files "$deb")
+check "program package: no maintainer scripts" \
+    bash -c "! dpkg-deb --ctrl-tarfile '$deb' | tar -t | grep -qE '(pre|post)(inst|rm)\$'"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "     Depends: $depends"
 for pkg in libc6 libx11-6 libgl1 libxrandr2 libxinerama1 libxcursor1 libxi6; do
@@ -44,10 +65,17 @@ done
 check "no dependency on a raylib package" bash -c "! grep -q raylib <<<'$depends'"
 mapfile -t devfiles < <(files "$dev")
 for want in ./usr/include/orvan/orvan_kernel.hpp ./usr/include/orvan/orvan_raylib.hpp \
-    ./usr/lib/liborvan_engine.a ./usr/lib/cmake/orvan/orvanConfig.cmake ./usr/lib/pkgconfig/orvan.pc; do
+    "./$libdir/liborvan_engine.a" "./$libdir/cmake/orvan/orvanConfig.cmake" "./$libdir/pkgconfig/orvan.pc" \
+    ./usr/share/doc/liborvan-dev/copyright ./usr/share/doc/liborvan-dev/changelog.gz; do
     check "development package holds $want" grep -qxF "$want" < <(printf '%s\n' "${devfiles[@]}")
 done
 check "development package holds no raylib" bash -c "! dpkg-deb -c '$dev' | grep -q libraylib"
+devroot=$work/devroot
+dpkg -x "$dev" "$devroot"
+pc() { PKG_CONFIG_PATH=$devroot/$libdir/pkgconfig pkg-config "$@" orvan; }
+echo "     pkg-config --cflags --libs orvan: $(pc --cflags --libs 2>&1)"
+check "pkg-config orvan from the unpacked package: its headers and library" \
+    test -f "$(pc --variable=includedir)/orvan/orvan_kernel.hpp" -a -f "$(pc --variable=libdir)/liborvan_engine.a"
 # The dependencies as apt on this machine resolves them, changing nothing.
 apt-get install --simulate --no-install-recommends "./$deb" "./$dev" >"$work/apt.log" 2>&1
 status=$?
@@ -59,11 +87,29 @@ dpkg -x "$deb" "$root"
 exe=$root/usr/bin/orvan-demo-window
 check "desktop entry valid" desktop-file-validate "$root/usr/share/applications/orvan-demo-window.desktop"
 runpath=$(readelf -d "$exe" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
-check "RUNPATH is \$ORIGIN/../lib/orvan-demo-window (got $runpath)" \
-    test "$runpath" = '$ORIGIN/../lib/orvan-demo-window'
+check "RUNPATH is \$ORIGIN/../${libdir#usr/}/orvan-demo-window (got $runpath)" \
+    test "$runpath" = "\$ORIGIN/../${libdir#usr/}/orvan-demo-window"
 loaded=$(env -u LD_LIBRARY_PATH ldd "$exe" | awk '$1 == "libraylib.so.600" { print $3 }')
 check "raylib loaded from the package's own folder ($loaded)" \
-    test "$(realpath "$loaded" 2>/dev/null)" = "$root/usr/lib/orvan-demo-window/libraylib.so.600"
+    test "$(realpath "$loaded" 2>/dev/null)" = "$root/$libdir/orvan-demo-window/libraylib.so.600"
+# The manual page, checked the way lintian does: groff's warnings through man.
+LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l \
+    "$root/usr/share/man/man1/orvan-demo-window.1.gz" 2>"$work/man" >/dev/null
+sed 's/^/     | /' "$work/man"
+check "manual page: man prints no warnings" test ! -s "$work/man"
+# The notices of raylib and GLFW the package ships are copies kept in the
+# repository; they must be those of the sources scripts/setup-deps.sh builds.
+for pair in raylib-LICENSE:.deps/src/raylib-*/LICENSE glfw-LICENSE.md:.deps/src/glfw3-*/LICENSE.md \
+    raylib-debian-copyright:.deps/src/raylib-*/debian/copyright; do
+    for source in ${pair#*:}; do
+        [ -f "$source" ] && check "data/third-party/${pair%%:*} is the text of $source" \
+            cmp -s "data/third-party/${pair%%:*}" "$source"
+    done
+done
+for holder in "Ramon Santamaria" "Camilla Löwy" "Files: src/external/cgltf.h"; do
+    check "copyright: $holder" grep -qF "$holder" "$root/usr/share/doc/orvan-demo-window/copyright"
+done
+
 env -u DISPLAY -u WAYLAND_DISPLAY -u LD_LIBRARY_PATH "$exe" >"$work/out" 2>"$work/err"
 status=$?
 check "bundled raylib, no display: status 1 (got $status)" test "$status" -eq 1

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The README's test command on a new, minimal Debian system, as a new user
 # would run it there.
 #

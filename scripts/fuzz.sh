@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzzes the engine: builds fuzz/engine_fuzz (asan preset: Clang, libFuzzer,
 # AddressSanitizer, fatal UndefinedBehaviorSanitizer) and runs it for a bounded
 # time, starting from the seed corpus in fuzz/corpus. New inputs go to a
@@ -29,12 +30,12 @@ status=0
 (cd "$run" && "$fuzzer" -max_total_time="$seconds" -max_len=88 -print_final_stats=1 -artifact_prefix="$run/" \
     corpus "$repo/fuzz/corpus") >"$log" 2>&1 || status=$?
 if [ "$status" -ne 0 ]; then
-    grep -vE '^#[0-9]+' "$log" | tail -n 40 >&2
-    echo "fuzz: FAIL (status $status); the input is in $run/" >&2
+    grep -vE '^#[0-9]+' "$log" | tail -n 40 | sed "s|$repo/||g" >&2
+    echo "fuzz: FAIL (status $status); the input is in ${run#"$repo"/}/" >&2
     exit 1
 fi
 grep -E '^#[0-9]+.*(INITED|DONE)|^Done|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$log"
 echo "fuzz: engine functions reached (edges covered/instrumented):"
 "$fuzzer" -runs=0 -print_coverage=1 "$run/corpus" 2>&1 |
-    sed -n 's|^\(UN\)\{0,1\}COVERED_FUNC: hits: [0-9]* edges: \([0-9/]*\) \([^(]*\)(.* \(/.*/src/[^ ]*\)$|  \2  \3  \4|p'
+    sed -n 's|^\(UN\)\{0,1\}COVERED_FUNC: hits: [0-9]* edges: \([0-9/]*\) \([^(]*\)(.* /.*/\(src/[^ ]*\)$|  \2  \3  \4|p'
 echo "fuzz: ok, ${seconds} s"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Format and static-analysis checks of the project's own code; fails on any
 # difference from .clang-format or any clang-tidy finding (.clang-tidy).
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # valgrind memcheck on the default build: the engine tests, and the program
 # against the recording raylib (a run of 120 frames, and the window-not-ready
 # path). Fails on any memcheck error or any definitely lost byte.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets everything up, builds, and opens the window. Close it with Esc or the
 # window's close button.
 set -euo pipefail

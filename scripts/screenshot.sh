@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Takes the README's screenshot: runs the program under Xvfb for about two
 # seconds and writes its window to docs/screenshot.png.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs everything orvan-demo-window needs to build and test on Debian 12
 # (bookworm) or 13 (trixie).
 #
@@ -57,6 +58,9 @@ ORVAN_TEST_PACKAGES=(
     libclang-rt-dev llvm
     # used by CPack's Debian generator (scripts/check-package.sh)
     file
+    # Debian's policy checks of the packages and of the manual page
+    # (scripts/check-package.sh): lintian, and man with groff
+    lintian man-db
     # minimal Debian systems for scripts/fresh-machine.sh
     debootstrap
     # aarch64 preset: cross compiler, objdump, qemu-aarch64 (same names on 12 and 13)

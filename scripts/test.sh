@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets everything up and runs every test, in every build that CI checks:
 #   default    GCC, -O2: engine, recording-raylib and real-window tests
 #   clang-v3   Clang, -O2 -march=x86-64-v3 (FMA available): the same

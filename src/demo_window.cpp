@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // orvan-demo-window: a live 3-D viewport over raylib, with the engine camera
 // turning beside it every frame.
 //

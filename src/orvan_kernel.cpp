@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "orvan_kernel.hpp"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Projective kernel: homogeneous 4-vectors of real projective 3-space and the
 // four standard affine charts ("cards").
 //

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "orvan_raylib.hpp"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Engine camera: a viewing frame on the unit 3-sphere S3, in homogeneous
 // coordinates of real projective 3-space, built from the kernel's operations.
 //

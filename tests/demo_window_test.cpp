@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shipped orvan-demo-window, unmodified, run against the recording raylib:
 // every call it makes, with the bits of every argument, is compared with a
 // call sequence built here independently.

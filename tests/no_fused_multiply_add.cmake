@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails if a 64-bit ARM library contains a fused multiply-add instruction:
 # the engine rounds every product on its own. The library must also hold
 # separate multiplications and additions, so that an empty or unreadable

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kernel operations, grouped by operation. Where a result is fixed to the bit
 // it is compared by its bits.
 #include "orvan_kernel.hpp"

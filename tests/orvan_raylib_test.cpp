@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine camera: construction by Gram-Schmidt projection in R4 and turning
 // by two angles. Values that involve no sine or cosine are compared by bits;
 // those that do are compared within a stated number of ulp, with the expected

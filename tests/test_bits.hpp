@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the engine tests: compare doubles by their bits and
 // measure distances in units in the last place.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit ARM Linux with Debian's cross compiler
 # (g++-aarch64-linux-gnu); programs built for the target, tests included, run
 # under QEMU's user-mode emulator (qemu-user) with the target's C and C++

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A named check for the test scripts, sourced by them.
 #
 #   check NAME COMMAND...   runs COMMAND; prints "ok   NAME" or "FAIL NAME" and

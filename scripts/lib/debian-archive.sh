@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Debian archives this machine's apt is configured with. Sourced by
 # scripts/setup-deps.sh and scripts/fresh-machine.sh; no archive's address is
 # written anywhere in the repository.

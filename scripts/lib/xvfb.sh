@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Helpers for running orvan-demo-window in a real window under Xvfb (Mesa's
 # llvmpipe renders OpenGL in software). Sourced by the window tests and by the
 # screenshot, pacing and soak scripts.

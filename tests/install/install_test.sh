@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs a build into a scratch prefix and uses the engine from there the
 # way another project would: a program outside this source tree built with
 # find_package(orvan CONFIG) and orvan::engine, and again with pkg-config. Both

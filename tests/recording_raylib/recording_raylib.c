@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A stand-in for the shared raylib (soname libraylib.so.600) that draws
  * nothing: it exports the functions orvan-demo-window calls, writes one line

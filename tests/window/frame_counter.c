@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * An LD_PRELOAD probe that counts the frames a program finishes: it wraps
  * EndDrawing, calls raylib's own, and then stores the running count in a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The program in a real window under Xvfb with Mesa: title and size, what the
 # window shows, and the ways it ends.
 #

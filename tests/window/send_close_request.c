@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Sends a window what its close button or the Esc key would, as an event sent
  * to that window alone:

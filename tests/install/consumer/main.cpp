@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Prints the bits of the engine's start camera and the chart of a point, one
 // line per value, for install_test.sh to compare.
 #include <orvan/orvan_raylib.hpp>
