@@ -376,7 +376,7 @@ def main():
     w("## Method, in one command")
     w("")
     w("```sh")
-    w("scripts/setup-deps.sh   # once, on a fresh Debian 12 machine")
+    w("scripts/setup-deps.sh --tests   # once, on a fresh Debian 12 or 13 machine")
     w("scripts/bench.sh        # builds the default preset, runs all of the above, rewrites this page")
     w("```")
     w("")
