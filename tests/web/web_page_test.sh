@@ -35,12 +35,21 @@ json() {  # json FILE KEY: a value of the driver's one-line report
 }
 
 work=$(mktemp -d)
+browser_pids() {  # the browser processes started here: named by their profile folder
+    local f
+    for f in /proc/[0-9]*/cmdline; do
+        if tr '\0' '\n' 2>/dev/null <"$f" | grep -qF -- "--user-data-dir=$work/"; then
+            f=${f#/proc/}
+            echo "${f%/cmdline}"
+        fi
+    done
+}
 server=""
 cleanup() {
     if [ -n "$server" ]; then kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; fi
-    # A browser that outlived its driver: found by its own profile folder.
-    local pids
-    pids=$(pgrep -f -- "--user-data-dir=$work/" 2>/dev/null) && kill -9 $pids 2>/dev/null
+    # A browser that outlived its driver.
+    local pid
+    for pid in $(browser_pids); do kill -9 "$pid" 2>/dev/null; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -137,7 +146,7 @@ else
 fi
 
 # ---- nothing left running --------------------------------------------------------
-left=$(pgrep -f -- "--user-data-dir=$work/" | tr '\n' ' ')
+left=$(browser_pids | tr '\n' ' ')
 check "no browser process left (${left:-none})" test -z "$left"
 
 echo "$passes passed, $failures failed"
