@@ -13,11 +13,17 @@
 // frames per second over the two seconds of the screenshots. Exits 1 if the
 // browser fails or the page neither draws frames nor shows a message in time;
 // the browser is ended in every case.
+//
+// With ORVAN_BROWSER_INTERVALS=N in the environment (a measurement, not a
+// check), N more frame intervals are then recorded where the program's frames
+// end, and the report gains "intervalsMs": their 50th, 90th and 99th
+// percentiles and maximum.
 import { spawn } from "node:child_process";
 import { writeFileSync } from "node:fs";
 import { join } from "node:path";
 
 const [chromium, profile, outDir, url, ...extraFlags] = process.argv.slice(2);
+const wanted = Number(process.env.ORVAN_BROWSER_INTERVALS || 0);
 const flags = [
   "--headless", "--remote-debugging-pipe", `--user-data-dir=${profile}`,
   "--window-size=1400,900", "--force-device-scale-factor=1", "--hide-scrollbars",
@@ -108,11 +114,21 @@ async function main() {
     fps = ((after[0] - before[0]) * 1000) / (after[1] - before[1]);
     s = await state();
   }
-  console.log(JSON.stringify({ ...s, fps: Math.round(fps * 10) / 10 }));
+  const report = { ...s, fps: Math.round(fps * 10) / 10 };
+  if (s.message === "" && wanted > 0) {
+    await evaluate(`(() => { const page = Module.postMainLoop; let last = null; window.orvanIntervals = [];
+        Module.postMainLoop = () => { page(); const now = performance.now();
+          if (last !== null) orvanIntervals.push(now - last); last = now; }; })()`);
+    while ((await evaluate("orvanIntervals.length")) < wanted) await sleep(500);
+    const sorted = (await evaluate("orvanIntervals")).slice(0, wanted).sort((a, b) => a - b);
+    const at = (q) => Math.round(sorted[Math.min(sorted.length - 1, Math.floor(q * sorted.length))] * 10) / 10;
+    report.intervalsMs = { n: sorted.length, p50: at(0.5), p90: at(0.9), p99: at(0.99), max: at(1) };
+  }
+  console.log(JSON.stringify(report));
 }
 
 let status = 0;
-const timer = setTimeout(() => { console.error("browser.mjs: timed out"); status = 1; browser.kill("SIGKILL"); }, 90000);
+const timer = setTimeout(() => { console.error("browser.mjs: timed out"); status = 1; browser.kill("SIGKILL"); }, 90000 + 1000 * wanted);
 try {
   await Promise.race([main(), exited.then((code) => { throw new Error(`chromium exited (${code})`); })]);
 } catch (error) {
