@@ -35,6 +35,9 @@ json() {  # json FILE KEY: a value of the driver's one-line report
 }
 
 work=$(mktemp -d)
+# The browser's and Node's temporary files too go there, and with it.
+mkdir "$work/tmp"
+export TMPDIR=$work/tmp
 browser_pids() {  # the browser processes started here: named by their profile folder
     local f
     for f in /proc/[0-9]*/cmdline; do
@@ -146,7 +149,12 @@ else
 fi
 
 # ---- nothing left running --------------------------------------------------------
-left=$(browser_pids | tr '\n' ' ')
+# Each browser's last helper processes end just after it: give them 5 s.
+for _ in $(seq 1 50); do
+    left=$(browser_pids | tr '\n' ' ')
+    [ -z "$left" ] && break
+    sleep 0.1
+done
 check "no browser process left (${left:-none})" test -z "$left"
 
 echo "$passes passed, $failures failed"
