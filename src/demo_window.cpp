@@ -68,7 +68,7 @@ void frame(Scene& scene) {
 
 }  // namespace
 
-// The platform's part: what the process sets up before the window, and the
+// What differs by platform: what the process sets up before the window, and the
 // loop that runs the frames.
 #if defined(__EMSCRIPTEN__)
 #include <emscripten/emscripten.h>
