@@ -147,7 +147,7 @@ def backends_table(results):
         rows[backend]["intervals"] = runs[0]["intervals"]
         rows[backend]["fps_runs"] = ", ".join(f"{r['fps']:.1f}" for r in runs)
     x, y = rows["x11"], rows["wayland"]
-    out = ["| Figure (median of 3 runs) | X11 (Xvfb) | Wayland (weston, headless, GL) | Wayland / X11 |",
+    out = ["| Figure (median of 3 runs) | X11 (Xvfb) | Wayland (weston, headless, pixman) | Wayland / X11 |",
            "|---|---|---|---|"]
     out.append(f"| frames per second ({x['intervals']} intervals / their span) | {x['fps']:.2f} | {y['fps']:.2f} "
                f"| {y['fps'] / x['fps']:.3f} |")
@@ -165,8 +165,9 @@ def backends_section(w, results):
     w("## 4. X11 and Wayland side by side")
     w("")
     w("The same program, build and scene, in turns under Xvfb (X11) and under weston's headless backend")
-    w("with its GL renderer (Wayland; weston composites with llvmpipe too), both started once, each with the")
-    w("pacing probe of section 3: 3 runs of 300 intervals per backend, X11 and Wayland alternating. The")
+    w("with its pixman renderer (Wayland; like Xvfb, weston then copies each frame on the CPU), both started")
+    w("once, each with the pacing probe of section 3: 3 runs of 300 intervals per backend, X11 and Wayland")
+    w("alternating. The")
     w("program's CPU time is `getrusage` between its first and last recorded frame; the display server's is")
     w("its user and system time from `/proc/PID/stat` over the whole run, start-up and shutdown included,")
     w("divided by the frames. GLFW picks the backend at run time (`XDG_SESSION_TYPE`, `WAYLAND_DISPLAY`).")

@@ -9,9 +9,9 @@
 #      and once more with the program's heap setting swallowed (glibc's default
 #      trimming), as a diagnostic
 #   4. X11 and Wayland side by side: the same program under Xvfb and under
-#      weston's headless backend (GL renderer, llvmpipe), in turns, 3 runs of
-#      300 intervals each; frame rate, and CPU per frame of the program and of
-#      the display server
+#      weston's headless backend (pixman renderer: a copy on the CPU, as Xvfb
+#      makes), in turns, 3 runs of 300 intervals each; frame rate, and CPU per
+#      frame of the program and of the display server
 # Takes about two minutes. Timings depend on what else the machine is doing:
 # run it on a quiet machine.
 #
@@ -95,7 +95,7 @@ backends() {
     say "X11 and Wayland side by side, 3 runs of 300 intervals each, in turns"
     xvfb_start
     mkdir -m 700 "$work/runtime"
-    XDG_RUNTIME_DIR=$work/runtime weston --backend=headless-backend.so --use-gl --width=1600 --height=900 \
+    XDG_RUNTIME_DIR=$work/runtime weston --backend=headless-backend.so --use-pixman --width=1600 --height=900 \
         --idle-time=0 --socket=orvan-bench >"$results/weston.log" 2>&1 &
     weston_pid=$!
     sleep 1
