@@ -135,10 +135,57 @@ def read_pacing(path):
     }
 
 
+def backends_table(results):
+    """Section 4's table: X11 and Wayland, medians over the runs of each."""
+    rows = {}
+    for backend in ("x11", "wayland"):
+        runs = []
+        for n in (1, 2, 3):
+            path = os.path.join(results, f"{backend}-{n}.txt")
+            run = read_pacing(path)
+            run["server_ms"] = float(read_keys(path, "# ")["server_cpu_seconds_per_frame"]) * 1e3
+            runs.append(run)
+        rows[backend] = {k: median([r[k] for r in runs]) for k in ("fps", "median", "cpu_ms", "server_ms")}
+        rows[backend]["intervals"] = runs[0]["intervals"]
+        rows[backend]["fps_runs"] = ", ".join(f"{r['fps']:.1f}" for r in runs)
+    x, y = rows["x11"], rows["wayland"]
+    out = ["| Figure (median of 3 runs) | X11 (Xvfb) | Wayland (weston, headless, pixman) | Wayland / X11 |",
+           "|---|---|---|---|"]
+    out.append(f"| frames per second ({x['intervals']} intervals / their span) | {x['fps']:.2f} | {y['fps']:.2f} "
+               f"| {y['fps'] / x['fps']:.3f} |")
+    out.append(f"| frames per second of each run | {x['fps_runs']} | {y['fps_runs']} | |")
+    out.append(f"| median frame interval | {x['median']:.3f} ms | {y['median']:.3f} ms | |")
+    out.append(f"| program's CPU time per frame, all threads | {x['cpu_ms']:.2f} ms | {y['cpu_ms']:.2f} ms "
+               f"| {y['cpu_ms'] / x['cpu_ms']:.3f} |")
+    out.append(f"| display server's CPU time per frame | {x['server_ms']:.2f} ms | {y['server_ms']:.2f} ms | |")
+    total_x, total_y = x["cpu_ms"] + x["server_ms"], y["cpu_ms"] + y["server_ms"]
+    out.append(f"| both together | {total_x:.2f} ms | {total_y:.2f} ms | {total_y / total_x:.3f} |")
+    return out
+
+
+def backends_section(w, results):
+    w("## 4. X11 and Wayland side by side")
+    w("")
+    w("The same program, build and scene, in turns under Xvfb (X11) and under weston's headless backend")
+    w("with its pixman renderer (Wayland; like Xvfb, weston then copies each frame on the CPU), both started")
+    w("once, each with the pacing probe of section 3: 3 runs of 300 intervals per backend, X11 and Wayland")
+    w("alternating. The")
+    w("program's CPU time is `getrusage` between its first and last recorded frame; the display server's is")
+    w("its user and system time from `/proc/PID/stat` over the whole run, start-up and shutdown included,")
+    w("divided by the frames. GLFW picks the backend at run time (`XDG_SESSION_TYPE`, `WAYLAND_DISPLAY`).")
+    w("")
+    for line in backends_table(results):
+        w(line)
+    w("")
+
+
 # ---- main --------------------------------------------------------------------
 
 
 def main():
+    if sys.argv[1] == "--backends":
+        print("\n".join(backends_table(sys.argv[2])))
+        return
     results, output = sys.argv[1], sys.argv[2]
     machine = {}
     with open(os.path.join(results, "machine.txt")) as f:
@@ -222,7 +269,7 @@ def main():
     w("## Machine")
     w("")
     for key in ("date", "cpu", "cores", "kernel", "os", "compiler", "glibc", "mesa", "raylib", "xvfb",
-                "load before", "load after", "build"):
+                "weston", "load before", "load after", "build"):
         if key in machine:
             w(f"- {key}: {machine[key]}")
     w("")
@@ -373,6 +420,8 @@ def main():
     w("rendering threads and the program's thread compete with whatever else runs (see the load averages")
     w("above); frames that lose the processor show up as the long intervals of the plot.")
     w("")
+    backends_section(w, results)
+
     w("## Method, in one command")
     w("")
     w("```sh")

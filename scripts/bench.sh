@@ -9,8 +9,15 @@
 #   3. frame pacing of the real window under Xvfb with Mesa, over 600 intervals,
 #      and once more with the program's heap setting swallowed (glibc's default
 #      trimming), as a diagnostic
+#   4. X11 and Wayland side by side: the same program under Xvfb and under
+#      weston's headless backend (pixman renderer: a copy on the CPU, as Xvfb
+#      makes), in turns, 3 runs of 300 intervals each; frame rate, and CPU per
+#      frame of the program and of the display server
 # Takes about two minutes. Timings depend on what else the machine is doing:
 # run it on a quiet machine.
+#
+# `scripts/bench.sh backends` runs section 4 only and prints its table, leaving
+# docs/performance.md as it is.
 #
 # Environment:
 #   ORVAN_BENCH_REPETITIONS  repetitions of each micro-benchmark (default 15)
@@ -25,6 +32,11 @@ cmake --build --preset default -j "$(nproc)" >/dev/null
 build=$root/build/default
 exe=$build/orvan-demo-window
 results=$build/bench/results
+only_backends=0
+if [ "${1:-}" = backends ]; then
+    only_backends=1
+    results=$build/bench/results-backends
+fi
 rm -rf "$results"
 mkdir -p "$results" docs
 say() { printf 'bench: %s\n' "$*"; }
@@ -45,6 +57,71 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
     echo "xvfb: $(dpkg-query -W -f='${Version}' xvfb 2>/dev/null || echo unknown)"
     echo "load before: $(load)"
 } >"$results/machine.txt"
+
+source scripts/lib/xvfb.sh
+work=$(mktemp -d)
+weston_pid=""
+trap 'xvfb_stop; [ -z "$weston_pid" ] || kill "$weston_pid" 2>/dev/null; rm -rf "$work"' EXIT
+
+# pace NAME [ENV=VALUE...]: one run of ORVAN_PACING_FRAMES (default 601)
+# frames, recorded in $results/NAME.txt
+pace() {
+    local name=$1
+    shift
+    (
+        cd "$work"
+        export ORVAN_PACING_OUT=$results/$name.txt ORVAN_PACING_FRAMES=${ORVAN_PACING_FRAMES:-601} "$@"
+        ORVAN_PACING_START_NS=$(date +%s%N)
+        export ORVAN_PACING_START_NS
+        LD_PRELOAD=$build/bench/libpacing_probe.so exec "$exe" >"$results/$name.log" 2>&1
+    ) &
+    local pid=$!
+    wait_exit "$pid" 90
+    [ "$EXIT_STATUS" = 0 ] || { echo "bench: the program ($name) ended with $EXIT_STATUS" >&2; exit 1; }
+}
+
+# ---- 4. X11 and Wayland side by side ------------------------------------------
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }  # user + system, in clock ticks
+# pace_server NAME SERVER_PID [ENV=VALUE...]: pace, plus the display server's
+# CPU time per frame over the whole run (start-up and shutdown included)
+pace_server() {
+    local name=$1 server=$2 before after
+    shift 2
+    before=$(cpu_ticks "$server")
+    ORVAN_PACING_FRAMES=301 pace "$name" "$@"
+    after=$(cpu_ticks "$server")
+    awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" \
+        '/^# frames/ {printf "# server_cpu_seconds_per_frame %.6f\n", t / hz / $3}' \
+        "$results/$name.txt" >>"$results/$name.txt"
+}
+backends() {
+    say "X11 and Wayland side by side, 3 runs of 300 intervals each, in turns"
+    xvfb_start
+    mkdir -m 700 "$work/runtime"
+    XDG_RUNTIME_DIR=$work/runtime weston --backend=headless-backend.so --use-pixman --width=1600 --height=900 \
+        --idle-time=0 --socket=orvan-bench >"$results/weston.log" 2>&1 &
+    weston_pid=$!
+    sleep 1
+    local round
+    for round in 1 2 3; do
+        pace_server "x11-$round" "$XVFB_PID"
+        pace_server "wayland-$round" "$weston_pid" XDG_RUNTIME_DIR="$work/runtime" \
+            WAYLAND_DISPLAY=orvan-bench XDG_SESSION_TYPE=wayland
+        grep -q "GLFW - Wayland" "$results/wayland-$round.log" ||
+            { echo "bench: the Wayland run did not use Wayland" >&2; exit 1; }
+    done
+    kill "$weston_pid"
+    wait "$weston_pid" 2>/dev/null || true
+    weston_pid=""
+    echo "weston: $(dpkg-query -W -f='${Version}' weston 2>/dev/null || echo unknown)" >>"$results/machine.txt"
+    xvfb_stop
+}
+if [ "$only_backends" = 1 ]; then
+    backends
+    echo "load after: $(load)" >>"$results/machine.txt"
+    python3 bench/report.py --backends "$results"
+    exit 0
+fi
 
 # ---- 1. engine micro-benchmarks ----------------------------------------------
 say "engine micro-benchmarks"
@@ -72,30 +149,14 @@ env -u RECORDING_RAYLIB_LOG LD_LIBRARY_PATH="$recording" RECORDING_RAYLIB_FRAMES
 
 # ---- 3. frame pacing of the real window ---------------------------------------
 say "frame pacing under Xvfb, 600 intervals"
-source scripts/lib/xvfb.sh
-work=$(mktemp -d)
-trap 'xvfb_stop; rm -rf "$work"' EXIT
 xvfb_start
-# pace NAME [ENV=VALUE...]: one run of 601 frames, recorded in $results/NAME.txt
-pace() {
-    local name=$1
-    shift
-    (
-        cd "$work"
-        export ORVAN_PACING_OUT=$results/$name.txt ORVAN_PACING_FRAMES=601 "$@"
-        ORVAN_PACING_START_NS=$(date +%s%N)
-        export ORVAN_PACING_START_NS
-        LD_PRELOAD=$build/bench/libpacing_probe.so exec "$exe" >"$results/$name.log" 2>&1
-    ) &
-    local pid=$!
-    wait_exit "$pid" 90
-    [ "$EXIT_STATUS" = 0 ] || { echo "bench: the program under Xvfb ended with $EXIT_STATUS" >&2; exit 1; }
-}
 pace pacing
 # Diagnostic: the same with glibc trimming the heap as by default (see the report).
 say "frame pacing again, heap trimmed"
 pace pacing-trimmed ORVAN_PACING_IGNORE_MALLOPT=1
 xvfb_stop
+
+backends
 
 echo "load after: $(load)" >>"$results/machine.txt"
 

@@ -12,7 +12,10 @@
 #     (trixie) are fetched through a private apt configuration under .deps/apt
 #     (the machine's own apt setup and settings are used, its sources and
 #     lists are left untouched) and built:
-#       .deps/glfw    GLFW 3.4, static, X11 only (used only to build raylib)
+#     Both are patched first with patches/glfw/*.patch and patches/raylib/*.patch
+#     (each file says what it fixes):
+#       .deps/glfw    GLFW 3.4, static, X11 and Wayland (chosen at run time;
+#                     used only to build raylib)
 #       .deps/prefix  raylib 6.0, shared (libraylib.so.600), with raylib.h,
 #                     a CMake package (target `raylib`) and raylib.pc
 #     A stamp file in .deps/prefix makes later runs skip all of this.
@@ -50,6 +53,9 @@ ORVAN_APT_PACKAGES=(
     # X11 and OpenGL development files for GLFW and raylib
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxi-dev
     libxext-dev libgl-dev libglvnd-dev
+    # Wayland development files for GLFW's Wayland backend (it loads the
+    # Wayland libraries at run time; the protocol files come with GLFW)
+    libwayland-dev libxkbcommon-dev
     # headless display, window automation and screenshots for tests
     libgl1-mesa-dri xvfb xauth xdotool x11-utils x11-apps imagemagick
     # analysis, plots and desktop entry checks
@@ -81,6 +87,9 @@ ORVAN_TEST_PACKAGES=(
     g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
     # the web build's page in a real browser (tests/web)
     chromium
+    # a headless Wayland compositor for the Wayland window test, and Mesa's
+    # EGL, which GLFW uses on Wayland (the sanitizer build preloads it)
+    weston libegl-mesa0
 )
 
 # Versions accepted (Debian version strings, optional epoch).
@@ -88,8 +97,8 @@ RAYLIB_SUITE=unstable
 RAYLIB_VERSION_RE='^([0-9]+:)?6\.0([.+~-]|$)'
 GLFW_SUITE=trixie
 GLFW_VERSION_RE='^([0-9]+:)?3\.4([.+~-]|$)'
-# Bump when the build recipe below changes, to force a rebuild.
-RECIPE=1
+# Bump when the build recipe below or a file in patches/ changes, to force a rebuild.
+RECIPE=2
 WEB_RECIPE=1
 
 REPO_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
@@ -278,6 +287,15 @@ fetch_source() {
 
 # --- builds -----------------------------------------------------------------
 
+# apply_patches NAME SRC: applies patches/NAME/*.patch to the unpacked SRC.
+apply_patches() {
+    local patch
+    for patch in "$REPO_DIR/patches/$1"/*.patch; do
+        [[ -e $patch ]] || continue
+        run_logged apt-source patch -d "$2" -p1 --forward --batch -i "$patch"
+    done
+}
+
 build_glfw() {
     local src=$1 build=$BUILD_DIR/glfw
     rm -rf "$build" "$GLFW_PREFIX"
@@ -287,7 +305,7 @@ build_glfw() {
         -DCMAKE_INSTALL_LIBDIR=lib \
         -DBUILD_SHARED_LIBS=OFF \
         -DCMAKE_POSITION_INDEPENDENT_CODE=ON \
-        -DGLFW_BUILD_WAYLAND=OFF \
+        -DGLFW_BUILD_WAYLAND=ON \
         -DGLFW_BUILD_X11=ON \
         -DGLFW_BUILD_EXAMPLES=OFF \
         -DGLFW_BUILD_TESTS=OFF \
@@ -308,7 +326,7 @@ build_raylib() {
         -DBUILD_SHARED_LIBS=ON \
         -DUSE_EXTERNAL_GLFW=ON \
         -DGLFW_BUILD_X11=ON \
-        -DGLFW_BUILD_WAYLAND=OFF \
+        -DGLFW_BUILD_WAYLAND=ON \
         -DBUILD_EXAMPLES=OFF
     run_logged raylib cmake --build "$build" -j "$JOBS"
     run_logged raylib cmake --install "$build"
@@ -492,11 +510,13 @@ setup_desktop_raylib() {
     local glfw_src=$SRC_DIR/glfw3-${glfw_version#*:}
     fetch_source raylib "$raylib_version" "$raylib_src"
     fetch_source glfw3 "$glfw_version" "$glfw_src"
+    apply_patches raylib "$raylib_src"
+    apply_patches glfw "$glfw_src"
 
     local started=$SECONDS
-    say "building GLFW $glfw_version (static, X11) into $GLFW_PREFIX"
+    say "building GLFW $glfw_version (static, X11 and Wayland) into $GLFW_PREFIX"
     build_glfw "$glfw_src"
-    say "building raylib $raylib_version (shared, X11) into $PREFIX"
+    say "building raylib $raylib_version (shared, X11 and Wayland) into $PREFIX"
     build_raylib "$raylib_src"
     say "GLFW and raylib built in $((SECONDS - started)) s"
 

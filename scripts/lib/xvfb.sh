@@ -3,7 +3,9 @@
 # llvmpipe renders OpenGL in software). Sourced by the window tests and by the
 # screenshot, pacing and soak scripts.
 #
-#   xvfb_start                 starts Xvfb on a free display, exports DISPLAY
+#   xvfb_start                 starts Xvfb on a free display, exports DISPLAY,
+#                              and makes GLFW choose X11 even on a Wayland
+#                              desktop (XDG_SESSION_TYPE=x11, no WAYLAND_DISPLAY)
 #   xvfb_stop                  stops it: call it from the caller's EXIT trap
 #   xvfb_wait_window PID       prints the window id of PID's window (10 s at most)
 #   xvfb_window_gone WID       waits until the X server has no window WID (5 s
@@ -28,7 +30,8 @@ xvfb_start() {
         return 1
     fi
     rm -f "$fifo"
-    export DISPLAY=":$display"
+    export DISPLAY=":$display" XDG_SESSION_TYPE=x11
+    unset WAYLAND_DISPLAY
 }
 
 xvfb_stop() {
