@@ -11,8 +11,9 @@
 #     installs is ever cached.
 #  2. Its apt sources name the Debian archives this machine uses, for SUITE
 #     (SUITE, SUITE-updates, SUITE-security where this machine has the
-#     counterpart), and it gets this machine's apt settings (/etc/apt/apt.conf.d),
-#     as a new machine at the same site would.
+#     counterpart), and it gets this machine's apt settings (the files in
+#     /etc/apt/apt.conf.d that no package installed), as a new machine at the
+#     same site would.
 #  3. The current commit (HEAD, not uncommitted changes) is cloned into the
 #     home folder of root, or of a new user "orvan" who may use sudo.
 #  4. scripts/test.sh runs there with the environment of a fresh login (HOME,
@@ -111,7 +112,13 @@ tar -C "$root" --numeric-owner -xpf "$base"
 
 printf '%s' "$sources" >"$root/etc/apt/sources.list.d/debian.sources"
 rm -f "$root/etc/apt/sources.list"
-cp -a /etc/apt/apt.conf.d/. "$root/etc/apt/apt.conf.d/"
+# The site's settings: the files no package installed (those that packages
+# bring, such as 50appstream, belong to this machine's release, and the new
+# system gets its own from its packages).
+for conf in /etc/apt/apt.conf.d/*; do
+    [ -f "$conf" ] || continue
+    dpkg-query -S "$conf" >/dev/null 2>&1 || cp -a "$conf" "$root/etc/apt/apt.conf.d/"
+done
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 echo "made by scripts/fresh-machine.sh: $suite $mode" >"$root/etc/orvan-fresh-machine"
 

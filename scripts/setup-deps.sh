@@ -180,7 +180,10 @@ install_packages() {
     say "Debian packages: installing ${missing[*]}"
     local started=$SECONDS
     run_logged apt-install "${sudo[@]}" apt-get update
-    run_logged apt-install "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+    # No one is there to answer dpkg's question about a configuration file
+    # changed on this machine: keep the machine's version, as its owner chose.
+    run_logged apt-install "${sudo[@]}" apt-get install -y --no-install-recommends \
+        -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "${missing[@]}"
     say "Debian packages: ${#missing[@]} installed in $((SECONDS - started)) s"
 }
 
