@@ -115,7 +115,11 @@ async function main() {
     fps = ((after[0] - before[0]) * 1000) / (after[1] - before[1]);
     s = await state();
   }
-  const report = { ...s, fps: Math.round(fps * 10) / 10 };
+  // The renderer WebGL draws with, as its debug extension names it.
+  const renderer = await evaluate(`(() => { const gl = document.createElement("canvas").getContext("webgl");
+      const info = gl && gl.getExtension("WEBGL_debug_renderer_info");
+      return gl ? gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER) : ""; })()`);
+  const report = { ...s, fps: Math.round(fps * 10) / 10, renderer };
   if (s.message === "" && wanted > 0) {
     await evaluate(`(() => { const page = Module.postMainLoop; let last = null; window.orvanIntervals = [];
         Module.postMainLoop = () => { page(); const now = performance.now();
