@@ -9,8 +9,8 @@
 # usage: web_page_test.sh BUILD_DIR NODE CHROMIUM
 #   BUILD_DIR holds orvan-demo-window.html, .js and .wasm.
 #
-# Image checks count pixels of an exact colour in a region of the canvas, as
-# tests/window/real_window_test.sh does for the desktop window (the same
+# Image checks count pixels of an exact colour in a region of the canvas: the
+# desktop window's checks of tests/window/scene_checks.sh (the same
 # scene, the same thresholds), plus the grid: a row near the bottom of the
 # canvas must cross several grid lines. The lines that do run past the camera
 # and cross the near plane, and these are the ones SwiftShader, Chromium's
@@ -25,11 +25,8 @@ node=$2
 chromium=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/lib/check.sh"
+source "$here/../window/scene_checks.sh"
 
-count() {  # count IMAGE GEOMETRY COLOUR: pixels of exactly COLOUR in GEOMETRY
-    convert "$1" -crop "$2" +repage -alpha off -fill white -opaque "$3" -fill black +opaque white \
-        -format '%[fx:round(mean*w*h)]' info:
-}
 grid_crossings() {  # grid_crossings IMAGE Y: runs of grid-line pixels along row Y
     convert "$1" -crop "1280x1+0+$2" +repage -alpha off -fill white -opaque "rgb(191,191,191)" \
         -fill white -opaque "rgb(127,127,127)" -fill black +opaque white -depth 8 gray:- |
@@ -103,22 +100,7 @@ if browse live "$page"; then
     shot=$work/live/first.png
     if [ -n "${ORVAN_SHOT_DIR:-}" ]; then cp "$shot" "$ORVAN_SHOT_DIR/web_page.png"; fi
     check "canvas 1280x720 ($(identify -format %wx%h "$shot"))" test "$(identify -format %wx%h "$shot")" = 1280x720
-    bg=$(count "$shot" 1280x60+0+80 "rgb(10,10,18)")
-    check "background above the scene ($bg of 76800)" test "$bg" -eq 76800
-    n=$(count "$shot" 700x24+18+18 "rgb(120,200,255)")
-    check "title overlay at (20, 20) ($n px)" test "$n" -ge 1000
-    m=$(count "$shot" 1280x720+0+0 "rgb(120,200,255)")
-    check "title colour nowhere else" test "$m" -eq "$n"
-    n=$(count "$shot" 440x18+18+48 "rgb(180,180,180)")
-    check "device overlay at (20, 50) ($n px)" test "$n" -ge 500
-    lime=$(count "$shot" 80x24+1198+18 "rgb(0,158,47)")
-    orange=$(count "$shot" 80x24+1198+18 "rgb(255,161,0)")
-    red=$(count "$shot" 80x24+1198+18 "rgb(230,41,55)")
-    check "FPS counter at (1200, 20) ($lime lime, $orange orange, $red red px)" test $((lime + orange + red)) -ge 100
-    n=$(count "$shot" 1280x620+0+100 "rgb(100,200,255)")
-    check "solid spheres ($n px)" test "$n" -ge 5000
-    n=$(count "$shot" 1280x620+0+100 "rgb(255,180,50)")
-    check "wire cube ($n px)" test "$n" -ge 500
+    scene_checks "$shot"
     renderer=$(json "$work/live.json" renderer)
     check "WebGL draws with Mesa's llvmpipe ($renderer)" \
         bash -c '[[ $1 == *llvmpipe* && $1 != *SwiftShader* ]]' _ "$renderer"
