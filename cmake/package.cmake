@@ -8,7 +8,8 @@
 #       libx11-6), plus the libraries GLFW inside raylib loads with dlopen:
 #       libGL.so.1 and the X11 extensions it uses for monitors, cursors and
 #       input. (raylib's audio libraries are loaded only by InitAudioDevice,
-#       which the program never calls.)
+#       which the program never calls.) It recommends what GLFW loads on
+#       Wayland instead: X11 does without them, a Wayland session needs them.
 #   liborvan-dev_<version>_amd64.deb        component development: the engine's
 #       headers, static library, CMake package and pkg-config file.
 #
@@ -37,6 +38,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME orvan-demo-window)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libgl1, libxrandr2, libxinerama1, libxcursor1, libxi6")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS
+  "libwayland-client0, libwayland-cursor0, libwayland-egl1, libxkbcommon0, libegl1")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
   "Live 3-D viewport of the Orvan projective-geometry engine
 orvan-demo-window opens a 1280x720 raylib 6.0 window and renders, at 60

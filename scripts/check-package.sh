@@ -12,6 +12,7 @@
 # Prints the packages' names and sizes and lintian's output; leaves the
 # packages in build/release/.
 set -uo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 
 source scripts/lib/check.sh
@@ -65,6 +66,12 @@ for pkg in libc6 libx11-6 libgl1 libxrandr2 libxinerama1 libxcursor1 libxi6; do
     check "depends on $pkg" grep -qE "(^|, )$pkg( |,|$)" <<<"$depends"
 done
 check "no dependency on a raylib package" bash -c "! grep -q raylib <<<'$depends'"
+recommends=$(dpkg-deb -f "$deb" Recommends)
+echo "     Recommends: $recommends"
+for pkg in libwayland-client0 libwayland-cursor0 libwayland-egl1 libxkbcommon0 libegl1; do
+    check "recommends $pkg, a package of this release" \
+        bash -c "grep -qE '(^|, )$pkg( |,|\$)' <<<'$recommends' && apt-cache show --no-all-versions $pkg >/dev/null"
+done
 mapfile -t devfiles < <(files "$dev")
 for want in ./usr/include/orvan/orvan_kernel.hpp ./usr/include/orvan/orvan_raylib.hpp \
     "./$libdir/liborvan_engine.a" "./$libdir/cmake/orvan/orvanConfig.cmake" "./$libdir/pkgconfig/orvan.pc" \
