@@ -179,6 +179,44 @@ def backends_section(w, results):
     w("")
 
 
+def web_section(w, results):
+    """Section 5, from scripts/web-pacing.sh's records in RESULTS/web."""
+    web = os.path.join(results, "web")
+    desktop = read_pacing(os.path.join(web, "desktop.txt"))
+    with open(os.path.join(web, "browser.json")) as f:
+        browser = json.load(f)
+    if "intervalsMs" not in browser:
+        sys.exit(f"report: {web}/browser.json holds no frame intervals")
+    b = browser["intervalsMs"]
+    s = sorted(r[2] for r in desktop["rows"][1:])
+    d = {"p50": desktop["median"], "p90": nearest_rank(s, 90), "p99": desktop["p99"], "max": desktop["worst"]}
+    sizes = read_keys(os.path.join(web, "sizes.txt"))
+    w("## 5. The browser beside the desktop")
+    w("")
+    w(f"`scripts/web-pacing.sh {desktop['intervals']}`: the desktop window under Xvfb with the pacing probe of")
+    w("section 3, then the web build's page in headless Chromium (ANGLE on EGL, Mesa's llvmpipe), one after")
+    w(f"the other, {desktop['intervals']} frame intervals each. In the browser an interval is the time between two")
+    w("calls of the frame, taken with `performance.now()` in the page.")
+    w("")
+    w("| | first frame | p50 | p90 | p99 | max |")
+    w("|---|---|---|---|---|---|")
+    w(f"| desktop (Xvfb) | {desktop['startup_ms']:.0f} ms after the start | {d['p50']:.1f} ms | {d['p90']:.1f} ms "
+      f"| {d['p99']:.1f} ms | {d['max']:.1f} ms |")
+    w(f"| browser (headless Chromium) | {browser['firstFrameMs']:.0f} ms after navigation | {b['p50']:.1f} ms "
+      f"| {b['p90']:.1f} ms | {b['p99']:.1f} ms | {b['max']:.1f} ms |")
+    w("")
+    kb = lambda key: int(sizes[key]) / 1000
+    w(f"The page is {kb('html'):.1f} KB of HTML, {kb('js'):.0f} KB of JavaScript and {kb('wasm'):.0f} KB of "
+      f"WebAssembly, {kb('gzip'):.0f} KB gzipped")
+    w("(each file with `gzip -9`, summed). In the browser the frames follow Chromium's own clock, and each")
+    w("goes through WebGL, ANGLE and then Mesa's software renderer, with Chromium's compositor copying the")
+    w(f"canvas on the CPU too: about {1000 / b['p50']:.0f} frames per second here by the median interval, against the")
+    w(f"desktop's {1000 / d['p50']:.0f}. Its first frame comes after the page, the script and the compilation of the")
+    w("WebAssembly. A GPU would take the rendering and the copies off the CPU; not measured here, since no")
+    w("GPU is at hand.")
+    w("")
+
+
 # ---- main --------------------------------------------------------------------
 
 
@@ -269,7 +307,7 @@ def main():
     w("## Machine")
     w("")
     for key in ("date", "cpu", "cores", "kernel", "os", "compiler", "glibc", "mesa", "raylib", "xvfb",
-                "weston", "load before", "load after", "build"):
+                "weston", "chromium", "emscripten", "load before", "load after", "build"):
         if key in machine:
             w(f"- {key}: {machine[key]}")
     w("")
@@ -421,6 +459,7 @@ def main():
     w("above); frames that lose the processor show up as the long intervals of the plot.")
     w("")
     backends_section(w, results)
+    web_section(w, results)
 
     w("## Method, in one command")
     w("")

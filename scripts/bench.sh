@@ -13,7 +13,9 @@
 #      weston's headless backend (pixman renderer: a copy on the CPU, as Xvfb
 #      makes), in turns, 3 runs of 300 intervals each; frame rate, and CPU per
 #      frame of the program and of the display server
-# Takes about two minutes. Timings depend on what else the machine is doing:
+#   5. the browser beside the desktop: scripts/web-pacing.sh 300 (the web
+#      build's page in headless Chromium, and the desktop window under Xvfb)
+# Takes about three minutes. Timings depend on what else the machine is doing:
 # run it on a quiet machine.
 #
 # `scripts/bench.sh backends` runs section 4 only and prints its table, leaving
@@ -22,6 +24,7 @@
 # Environment:
 #   ORVAN_BENCH_REPETITIONS  repetitions of each micro-benchmark (default 15)
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 root=$PWD
 
@@ -157,6 +160,16 @@ pace pacing-trimmed ORVAN_PACING_IGNORE_MALLOPT=1
 xvfb_stop
 
 backends
+
+# ---- 5. the browser beside the desktop ----------------------------------------
+say "the browser beside the desktop, 300 intervals each"
+cmake --preset web >/dev/null
+cmake --build --preset web -j "$(nproc)" --target orvan-demo-window >/dev/null
+ORVAN_WEB_PACING_OUT=$results/web scripts/web-pacing.sh 300 >"$results/web-pacing.txt"
+{
+    echo "chromium: $(dpkg-query -W -f='${Version}' chromium 2>/dev/null || echo unknown) (headless, --use-angle=gl-egl)"
+    echo "emscripten: $(dpkg-query -W -f='${Version}' emscripten 2>/dev/null || echo unknown)"
+} >>"$results/machine.txt"
 
 echo "load after: $(load)" >>"$results/machine.txt"
 

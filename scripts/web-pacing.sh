@@ -9,7 +9,12 @@
 # usage: scripts/web-pacing.sh [INTERVALS]   (default 300 frame intervals each)
 #
 # Needs the default and web builds (scripts/test.sh default web makes both).
+# ORVAN_WEB_PACING_OUT=DIR also keeps the records there: desktop.txt (the
+# pacing probe's) and browser.json (tests/web/browser.mjs's report), with
+# sizes.txt, the page's files in bytes, and gzipped (scripts/bench.sh uses
+# them for section 5 of docs/performance.md).
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 repo=$PWD
 intervals=${1:-300}
@@ -56,3 +61,15 @@ ORVAN_BROWSER_INTERVALS=$intervals node tests/web/browser.mjs chromium "$work/pr
 node -e 'const r = JSON.parse(require("fs").readFileSync(process.argv[1], "utf8")); const i = r.intervalsMs;
     console.log(`browser (headless Chromium): first frame ${r.firstFrameMs} ms after navigation; intervals n ${i.n}, p50 ${i.p50}, p90 ${i.p90}, p99 ${i.p99}, max ${i.max} ms`)' "$work/browser.json"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ -n "${ORVAN_WEB_PACING_OUT:-}" ]; then
+    mkdir -p "$ORVAN_WEB_PACING_OUT"
+    cp "$work/desktop.txt" "$work/browser.json" "$ORVAN_WEB_PACING_OUT/"
+    {
+        gzipped=0
+        for ext in html js wasm; do
+            echo "$ext $(stat -c %s "build/web/orvan-demo-window.$ext")"
+            gzipped=$((gzipped + $(gzip -9 -c "build/web/orvan-demo-window.$ext" | wc -c)))
+        done
+        echo "gzip $gzipped"
+    } >"$ORVAN_WEB_PACING_OUT/sizes.txt"
+fi
