@@ -3,7 +3,8 @@
 # The README's test command on a new, minimal Debian system, as a new user
 # would run it there.
 #
-# usage: scripts/fresh-machine.sh [SUITE [root|user]]   (default: bookworm root)
+# usage: scripts/fresh-machine.sh [SUITE [root|user [LOCALE]]]
+#        (default: bookworm root, no locale)
 #
 #  1. A minimal Debian of SUITE (debootstrap --variant=minbase). The base system
 #     is kept in a cache between runs on one machine (ORVAN_FRESH_CACHE, default
@@ -19,6 +20,10 @@
 #  4. scripts/test.sh runs there with the environment of a fresh login (HOME,
 #     PATH, TERM, and for the user USER, LOGNAME and SHELL; no LANG), no
 #     standard input, and proc, sys, dev, dev/pts and dev/shm mounted.
+#     With LOCALE (say de_DE.UTF-8, which writes 1,5 for 1.5), the system
+#     first gets Debian's locales package with LOCALE generated and set as
+#     its default, and the login has LANG=LOCALE, as a user of that language
+#     has it.
 #
 # The system runs in its own mount and PID namespaces: its mounts are undone
 # and its processes ended whatever way this script ends (also on failure or
@@ -32,14 +37,17 @@
 # and the exit status is 0 only if the inner run passed and left nothing
 # behind in the user's home owned by root, nor anything in /tmp.
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 
 suite=${1:-bookworm}
 mode=${2:-root}
+lang=${3:-}
 repo=$(cd "$(dirname "$0")/.." && pwd -P)
 say() { printf 'fresh-machine: %s\n' "$*"; }
 die() { printf 'fresh-machine: FAIL %s\n' "$*" >&2; exit 1; }
 
-case $mode in root | user) ;; *) die "usage: scripts/fresh-machine.sh [SUITE [root|user]]" ;; esac
+case $mode in root | user) ;; *) die "usage: scripts/fresh-machine.sh [SUITE [root|user [LOCALE]]]" ;; esac
+[[ $lang =~ ^([a-z]{2,3}_[A-Z]{2}\.UTF-8)?$ ]] || die "not a UTF-8 locale name such as de_DE.UTF-8: $lang"
 [[ $suite =~ ^[a-z]+$ ]] || die "not a Debian suite name: $suite"
 if [ -e /etc/orvan-fresh-machine ]; then
     say "this is a fresh machine already; it starts no other"
@@ -120,7 +128,7 @@ for conf in /etc/apt/apt.conf.d/*; do
     dpkg-query -S "$conf" >/dev/null 2>&1 || cp -a "$conf" "$root/etc/apt/apt.conf.d/"
 done
 cp /etc/resolv.conf "$root/etc/resolv.conf"
-echo "made by scripts/fresh-machine.sh: $suite $mode" >"$root/etc/orvan-fresh-machine"
+echo "made by scripts/fresh-machine.sh: $suite $mode $lang" >"$root/etc/orvan-fresh-machine"
 
 if [ "$mode" = user ]; then
     home=/home/orvan
@@ -135,6 +143,7 @@ else
     home=/root
     login=(env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin TERM=xterm)
 fi
+[ -z "$lang" ] || login+=(LANG="$lang")
 git clone --quiet --no-checkout --no-hardlinks "$repo" "$root$home/orvan-demo-window"
 git -C "$root$home/orvan-demo-window" checkout --quiet --detach "$commit"
 [ "$mode" = root ] || chroot "$root" chown -R orvan:orvan "$home/orvan-demo-window"
@@ -143,8 +152,8 @@ git -C "$root$home/orvan-demo-window" checkout --quiet --detach "$commit"
 # sudo for the user, runs the test command, and unmounts again.
 inner() {
     set -eu
-    local root=$1 mode=$2 home=$3
-    shift 3
+    local root=$1 mode=$2 home=$3 lang=$4
+    shift 4
     mount -t proc proc "$root/proc"
     mount -t sysfs sysfs "$root/sys"
     mount --bind /dev "$root/dev"
@@ -152,26 +161,33 @@ inner() {
     mount -t tmpfs -o mode=1777,nosuid,nodev shm "$root/dev/shm"
     # shellcheck disable=SC2064 # the paths are fixed now
     trap "umount -l '$root/dev/shm' '$root/dev/pts' '$root/dev' '$root/sys' '$root/proc'" EXIT
-    if [ "$mode" = user ]; then
-        local t=$SECONDS
+    local t=$SECONDS machine=()
+    [ "$mode" = root ] || machine+=(sudo)
+    [ -z "$lang" ] || machine+=(locales)
+    if [ "${#machine[@]}" -gt 0 ]; then
         chroot "$root" apt-get -qq update </dev/null >/dev/null
-        DEBIAN_FRONTEND=noninteractive chroot "$root" apt-get -qq install -y --no-install-recommends sudo \
+        DEBIAN_FRONTEND=noninteractive chroot "$root" apt-get -qq install -y --no-install-recommends "${machine[@]}" \
             </dev/null >/dev/null
-        echo "fresh-machine: sudo installed for the user in $((SECONDS - t)) s"
     fi
+    if [ -n "$lang" ]; then
+        echo "$lang UTF-8" >"$root/etc/locale.gen"
+        chroot "$root" locale-gen >/dev/null
+        echo "LANG=$lang" >"$root/etc/default/locale"
+    fi
+    [ "${#machine[@]}" -eq 0 ] || echo "fresh-machine: ${machine[*]} installed in $((SECONDS - t)) s${lang:+, $lang generated}"
     local status=0
     chroot "$root" "$@" bash -c "cd $home/orvan-demo-window && exec scripts/test.sh" </dev/null || status=$?
     return "$status"
 }
 export -f inner
 
-say "$suite as $mode: scripts/test.sh in $home/orvan-demo-window (commit ${commit:0:12})"
+say "$suite as $mode${lang:+, LANG=$lang}: scripts/test.sh in $home/orvan-demo-window (commit ${commit:0:12})"
 started=$SECONDS
 log=$work/test.log
 set +e
 unshare --mount --pid --fork --kill-child --propagation private \
-    bash -c 'inner "$@"' inner "$root" "$mode" "$home" "${login[@]}" 2>&1 </dev/null |
-    tee "$log" | sed -u "s|^|[$suite/$mode] |"
+    bash -c 'inner "$@"' inner "$root" "$mode" "$home" "$lang" "${login[@]}" 2>&1 </dev/null |
+    tee "$log" | sed -u "s|^|[$suite/$mode${lang:+/$lang}] |"
 status=${PIPESTATUS[0]}
 set -e
 say "$suite as $mode: tests ran for $((SECONDS - started)) s, exit status $status"

@@ -13,6 +13,7 @@
 # build/asan/fuzz-run/crash-*, and makes this script fail: turn that input into
 # a regression test in tests/orvan_kernel_test.cpp or tests/orvan_raylib_test.cpp.
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 repo=$PWD

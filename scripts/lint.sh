@@ -11,6 +11,7 @@
 #
 # Usage: scripts/lint.sh        (after scripts/setup-deps.sh)
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 repo=$PWD
 status=0

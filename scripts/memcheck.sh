@@ -6,6 +6,7 @@
 #
 # usage: scripts/memcheck.sh
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 
 scripts/setup-deps.sh --tests >/dev/null

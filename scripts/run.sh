@@ -3,6 +3,7 @@
 # Sets everything up, builds, and opens the window. Close it with Esc or the
 # window's close button.
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 cmake --preset default >/dev/null

@@ -3,6 +3,7 @@
 # Takes the README's screenshot: runs the program under Xvfb for about two
 # seconds and writes its window to docs/screenshot.png.
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh >/dev/null
 cmake --preset default >/dev/null

@@ -41,6 +41,7 @@
 #   setup: raylib 6.0 in <prefix>|system
 #   setup: raylib 6.0 for the web in <prefix>      (with --web or --tests)
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 
 # Debian packages needed to build, test and inspect the program. Extend here.
 ORVAN_APT_PACKAGES=(

@@ -43,6 +43,7 @@
 # more) is reported with its time and size, as are VmRSS and VmHWM.
 # ORVAN_SOAK_LOG=FILE also writes the samples there.
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 duration=${1:-1800}
 warmup=${2:-60}

@@ -15,16 +15,19 @@
 # memcheck (scripts/memcheck.sh), the engine fuzzer for 60 s (scripts/fuzz.sh),
 # a 60-second soak of the real window (scripts/soak.sh, warm-up 20 s), and the
 # whole of this script on new minimal Debian systems (scripts/fresh-machine.sh):
-# Debian 12 as a user with sudo and Debian 13 as root.
+# Debian 12 as a user with sudo whose language is German (LANG=de_DE.UTF-8,
+# decimal commas), and Debian 13 as root with no LANG.
 #
 # Warnings are errors (ORVAN_WERROR). Pass preset names to run only those
 # presets' tests. A preset that fails to configure or build counts as a failure
 # and the rest still run; the last line is always the summary.
 #
-# Environment: ORVAN_FRESH_MACHINES, the fresh-machine checks as SUITE:MODE
-# words (default "bookworm:user trixie:root"; empty for none). Inside a fresh
+# Environment: ORVAN_FRESH_MACHINES, the fresh-machine checks as
+# SUITE:MODE[:LOCALE] words (default "bookworm:user:de_DE.UTF-8 trixie:root";
+# empty for none). Inside a fresh
 # machine the checks do not start another one.
 set -uo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 
 passed=0
@@ -88,8 +91,8 @@ if [ $# -eq 0 ]; then
     if [ -e /etc/orvan-fresh-machine ]; then
         echo "== a fresh machine made by scripts/fresh-machine.sh: it starts no other"
     else
-        for machine in ${ORVAN_FRESH_MACHINES-bookworm:user trixie:root}; do
-            checks+=("scripts/fresh-machine.sh ${machine%%:*} ${machine#*:}")
+        for machine in ${ORVAN_FRESH_MACHINES-bookworm:user:de_DE.UTF-8 trixie:root}; do
+            checks+=("scripts/fresh-machine.sh ${machine//:/ }")
         done
     fi
     for check in "${checks[@]}"; do

@@ -11,6 +11,7 @@
 #                                      any static web host (nothing else is
 #                                      fetched by the page)
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 
 usage() { echo "usage: scripts/web.sh [--port N] | --dist DIR" >&2; exit 2; }

@@ -8,6 +8,7 @@
 #
 # usage: install_test.sh BUILD_DIR CXX_COMPILER
 set -euo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 build=$1
 cxx=$2
 here=$(cd "$(dirname "$0")" && pwd -P)

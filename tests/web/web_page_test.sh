@@ -20,6 +20,7 @@
 # on the same Mesa draws them all; there the grid's other lines must show below
 # the ring, and the renderer check tells llvmpipe from SwiftShader.
 set -uo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 dir=$(cd "$1" && pwd)
 node=$2
 chromium=$3

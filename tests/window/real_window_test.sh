@@ -11,6 +11,7 @@
 #
 # The image checks are those of scene_checks.sh.
 set -uo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 program=$1
 send_close_request=$2
 here=$(cd "$(dirname "$0")" && pwd)

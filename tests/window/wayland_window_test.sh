@@ -20,6 +20,7 @@
 # successfully", status 0. raylib reports nothing else that the program could
 # tell it by.
 set -uo pipefail
+export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 program=$1
 probe=$2
 here=$(cd "$(dirname "$0")" && pwd)
