@@ -193,10 +193,10 @@ def web_section(w, results):
     sizes = read_keys(os.path.join(web, "sizes.txt"))
     w("## 5. The browser beside the desktop")
     w("")
-    w(f"`scripts/web-pacing.sh {desktop['intervals']}`: the desktop window under Xvfb with the pacing probe of")
-    w("section 3, then the web build's page in headless Chromium (ANGLE on EGL, Mesa's llvmpipe), one after")
-    w(f"the other, {desktop['intervals']} frame intervals each. In the browser an interval is the time between two")
-    w("calls of the frame, taken with `performance.now()` in the page.")
+    w(f"`scripts/web-pacing.sh {desktop['intervals']}`: the desktop window under Xvfb with the pacing probe of section 3, then")
+    w("the web build's page in headless Chromium (ANGLE on EGL, Mesa's llvmpipe), one after the other,")
+    w(f"{desktop['intervals']} frame intervals each. In the browser an interval is the time between two calls of the frame,")
+    w("taken with `performance.now()` in the page.")
     w("")
     w("| | first frame | p50 | p90 | p99 | max |")
     w("|---|---|---|---|---|---|")
@@ -206,14 +206,14 @@ def web_section(w, results):
       f"| {b['p90']:.1f} ms | {b['p99']:.1f} ms | {b['max']:.1f} ms |")
     w("")
     kb = lambda key: int(sizes[key]) / 1000
-    w(f"The page is {kb('html'):.1f} KB of HTML, {kb('js'):.0f} KB of JavaScript and {kb('wasm'):.0f} KB of "
-      f"WebAssembly, {kb('gzip'):.0f} KB gzipped")
-    w("(each file with `gzip -9`, summed). In the browser the frames follow Chromium's own clock, and each")
-    w("goes through WebGL, ANGLE and then Mesa's software renderer, with Chromium's compositor copying the")
-    w(f"canvas on the CPU too: about {1000 / b['p50']:.0f} frames per second here by the median interval, against the")
-    w(f"desktop's {1000 / d['p50']:.0f}. Its first frame comes after the page, the script and the compilation of the")
-    w("WebAssembly. A GPU would take the rendering and the copies off the CPU; not measured here, since no")
-    w("GPU is at hand.")
+    w(f"The page is {kb('html'):.1f} KB of HTML, {kb('js'):.0f} KB of JavaScript and {kb('wasm'):.0f} KB of WebAssembly, "
+      f"{kb('gzip'):.0f} KB gzipped")
+    w("(each file with `gzip -9`, summed). In the browser the frames follow Chromium's own clock, and each goes")
+    w("through WebGL, ANGLE and then Mesa's software renderer, with Chromium's compositor copying the canvas on")
+    w(f"the CPU too: about {1000 / b['p50']:.0f} frames per second here by the median interval, against the desktop's "
+      f"{1000 / d['p50']:.0f}. Its")
+    w("first frame comes after the page, the script and the compilation of the WebAssembly. A GPU would take")
+    w("the rendering and the copies off the CPU; not measured here, since no GPU is at hand.")
     w("")
 
 
