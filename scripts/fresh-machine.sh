@@ -33,7 +33,7 @@
 # fresh machine. Needs root (or sudo) and the archive.
 #
 # The inner output is shown with a "[SUITE/MODE]" prefix. The last line is
-#   fresh-machine: SUITE MODE: <the inner summary line>
+#   fresh-machine: SUITE MODE [LOCALE]: <the inner summary line>
 # and the exit status is 0 only if the inner run passed and left nothing
 # behind in the user's home owned by root, nor anything in /tmp.
 set -euo pipefail
@@ -190,7 +190,7 @@ unshare --mount --pid --fork --kill-child --propagation private \
     tee "$log" | sed -u "s|^|[$suite/$mode${lang:+/$lang}] |"
 status=${PIPESTATUS[0]}
 set -e
-say "$suite as $mode: tests ran for $((SECONDS - started)) s, exit status $status"
+say "$suite as $mode${lang:+ ($lang)}: tests ran for $((SECONDS - started)) s, exit status $status"
 
 result=$(grep -E '^tests: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
 if [ "$mode" = user ]; then
@@ -205,5 +205,5 @@ if [ -n "$leftover" ]; then
     say "FAIL left in /tmp: $leftover"
     status=1
 fi
-say "$suite $mode: ${result:-no summary line (the run broke off)}"
+say "$suite $mode${lang:+ $lang}: ${result:-no summary line (the run broke off)}"
 exit "$status"
