@@ -7,6 +7,7 @@
 #                                                 unless that one is on the
 #                                                 system's library path
 #     share/applications/orvan-demo-window.desktop
+#     share/icons/hicolor/scalable/apps/orvan-demo-window.svg   its icon
 #     share/man/man1/orvan-demo-window.1.gz
 #     share/doc/orvan-demo-window/copyright      MIT; with a bundled raylib
 #                                                 also its and GLFW's notices
@@ -65,6 +66,8 @@ install(FILES ${PROJECT_BINARY_DIR}/orvan.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}
 if(TARGET orvan-demo-window)
   install(TARGETS orvan-demo-window RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   install(FILES data/orvan-demo-window.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+    COMPONENT runtime)
+  install(FILES data/orvan-demo-window.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
     COMPONENT runtime)
 
   # raylib 6.0 built by scripts/setup-deps.sh (or from any other place the

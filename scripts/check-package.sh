@@ -54,9 +54,10 @@ done
 libdir=usr/lib/$(gcc -print-multiarch)
 files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | sort; }
 printf './%s\n' usr/bin/orvan-demo-window "$libdir/orvan-demo-window/libraylib.so.600" \
-    usr/share/applications/orvan-demo-window.desktop usr/share/doc/orvan-demo-window/changelog.gz \
+    usr/share/applications/orvan-demo-window.desktop usr/share/icons/hicolor/scalable/apps/orvan-demo-window.svg \
+    usr/share/doc/orvan-demo-window/changelog.gz \
     usr/share/doc/orvan-demo-window/copyright usr/share/man/man1/orvan-demo-window.1.gz | sort >"$work/want-runtime"
-check "program package: exactly the program, its raylib, desktop entry, manual page, copyright and changelog" \
+check "program package: exactly the program, its raylib, desktop entry and icon, manual page, copyright and changelog" \
     diff "$work/want-runtime" <(files "$deb")
 check "program package: no maintainer scripts" \
     bash -c "! dpkg-deb --ctrl-tarfile '$deb' | tar -t | grep -qE '(pre|post)(inst|rm)\$'"

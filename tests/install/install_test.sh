@@ -72,6 +72,8 @@ desktop=$prefix/share/applications/orvan-demo-window.desktop
 if grep -q '^ORVAN_BUILD_WINDOW:BOOL=ON' "$build/CMakeCache.txt"; then
     check "program in bin/" test -x "$exe"
     check "desktop entry valid" desktop-file-validate "$desktop"
+    check "desktop entry's icon installed" \
+        test -s "$prefix/share/icons/hicolor/scalable/apps/$(sed -n 's/^Icon=//p' "$desktop").svg"
     if grep -q '^ORVAN_BUNDLE_RAYLIB:BOOL=ON' "$build/CMakeCache.txt"; then
         runpath=$(readelf -d "$exe" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
         check "RUNPATH \$ORIGIN/../lib/orvan-demo-window (got $runpath)" test "$runpath" = '$ORIGIN/../lib/orvan-demo-window'
