@@ -7,7 +7,7 @@ export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, pri
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh >/dev/null
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target orvan-demo-window >/dev/null
+cmake --build --preset default -j "$(nproc)" --target orvan-demo-window send_close_request >/dev/null
 source scripts/lib/xvfb.sh
 
 out=$PWD/docs/screenshot.png
@@ -20,7 +20,7 @@ pid=$!
 wid=$(xvfb_wait_window "$pid")
 sleep 3
 xvfb_shot "$wid" "$out"
-xdotool key --window "$wid" Escape
+build/default/tests/send_close_request "$wid" esc
 wait_exit "$pid" 5
 status=$EXIT_STATUS
 [ "$status" = 0 ] || { echo "screenshot: the program ended with $status" >&2; exit 1; }

@@ -43,6 +43,7 @@
 # more) is reported with its time and size, as are VmRSS and VmHWM.
 # ORVAN_SOAK_LOG=FILE also writes the samples there.
 set -euo pipefail
+trap 'echo "soak: FAIL a command failed at line $LINENO" >&2' ERR
 export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 duration=${1:-1800}
@@ -55,9 +56,10 @@ slow_fps=55
 
 scripts/setup-deps.sh --tests >/dev/null
 cmake --preset default >/dev/null
-cmake --build --preset default -j 2 --target orvan-demo-window frame_counter >/dev/null
+cmake --build --preset default -j 2 --target orvan-demo-window frame_counter send_close_request >/dev/null
 program=$PWD/build/default/orvan-demo-window
 probe=$PWD/build/default/tests/libframe_counter.so
+send_close_request=$PWD/build/default/tests/send_close_request
 source scripts/lib/xvfb.sh
 
 work=$(mktemp -d)
@@ -99,7 +101,9 @@ while :; do
     echo "$line" | tee -a "$log"
 done
 
-xdotool key --window "$wid" Escape
+# Esc as an event sent to the window alone: xdotool's key release would reach a
+# window already gone, and its X error ended this script.
+"$send_close_request" "$wid" esc || echo "soak: sending Esc failed" >&2
 wait_exit "$pid" 2
 status=$EXIT_STATUS
 pid=""
