@@ -58,8 +58,8 @@ wid=$(xvfb_wait_window "$pid")
 check "window appears" test -n "$wid"
 if [ -n "$wid" ]; then
     # xprop prints text in the locale's encoding, escaped where the locale
-    # cannot show it: read it as UTF-8 whatever the environment says.
-    title=$(LC_ALL=C.UTF-8 xprop -id "$wid" _NET_WM_NAME)
+    # cannot show it: C.UTF-8 (set above) reads the title's em dash as is.
+    title=$(xprop -id "$wid" _NET_WM_NAME)
     check "title" test "$title" = '_NET_WM_NAME(UTF8_STRING) = "QUENDRA / Orvan Engine — Live GPU Window (Raylib/OpenGL)"'
     geometry=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
     check "size 1280x720 (got $geometry)" test "$geometry" = 1280x720
