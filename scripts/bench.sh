@@ -61,7 +61,7 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
     echo "load before: $(load)"
 } >"$results/machine.txt"
 
-source scripts/lib/xvfb.sh
+source tests/lib/xvfb.sh
 work=$(mktemp -d)
 weston_pid=""
 trap 'xvfb_stop; [ -z "$weston_pid" ] || kill "$weston_pid" 2>/dev/null; rm -rf "$work"' EXIT

@@ -15,7 +15,7 @@ set -uo pipefail
 export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 cd "$(dirname "$0")/.."
 
-source scripts/lib/check.sh
+source tests/lib/check.sh
 
 mkdir -p build
 rm -f build/release/*.deb

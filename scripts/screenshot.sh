@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 scripts/setup-deps.sh >/dev/null
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target orvan-demo-window send_close_request >/dev/null
-source scripts/lib/xvfb.sh
+source tests/lib/xvfb.sh
 
 out=$PWD/docs/screenshot.png
 mkdir -p docs

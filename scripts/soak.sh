@@ -60,7 +60,7 @@ cmake --build --preset default -j 2 --target orvan-demo-window frame_counter sen
 program=$PWD/build/default/orvan-demo-window
 probe=$PWD/build/default/tests/libframe_counter.so
 send_close_request=$PWD/build/default/tests/send_close_request
-source scripts/lib/xvfb.sh
+source tests/lib/xvfb.sh
 
 work=$(mktemp -d)
 pid=""

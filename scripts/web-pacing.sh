@@ -22,7 +22,7 @@ intervals=${1:-300}
 for file in build/default/orvan-demo-window build/default/bench/libpacing_probe.so build/web/orvan-demo-window.wasm; do
     [ -e "$file" ] || { echo "web-pacing: $file missing: run scripts/test.sh default web first" >&2; exit 1; }
 done
-source scripts/lib/xvfb.sh
+source tests/lib/xvfb.sh
 work=$(mktemp -d)
 server=""
 trap 'xvfb_stop; [ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT

@@ -14,7 +14,7 @@ cxx=$2
 here=$(cd "$(dirname "$0")" && pwd -P)
 source_dir=$(cd "$here/../.." && pwd -P)
 
-source "$here/../../scripts/lib/check.sh"
+source "$here/../lib/check.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -25,7 +25,7 @@ dir=$(cd "$1" && pwd)
 node=$2
 chromium=$3
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../../scripts/lib/check.sh"
+source "$here/../lib/check.sh"
 source "$here/../window/scene_checks.sh"
 
 grid_crossings() {  # grid_crossings IMAGE Y: runs of grid-line pixels along row Y

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # What the window shows, checked in a 1280x720 image of its contents; sourced
-# by the window tests after scripts/lib/check.sh.
+# by the window tests after tests/lib/check.sh.
 #
 #   count IMAGE GEOMETRY COLOUR   pixels of exactly COLOUR in GEOMETRY
 #   scene_checks IMAGE [LABEL]    the checks, each named with LABEL before it

@@ -24,8 +24,8 @@ export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, pri
 program=$1
 probe=$2
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../../scripts/lib/xvfb.sh"  # wait_exit
-source "$here/../../scripts/lib/check.sh"
+source "$here/../lib/xvfb.sh"  # wait_exit
+source "$here/../lib/check.sh"
 source "$here/scene_checks.sh"
 
 work=$(mktemp -d)
