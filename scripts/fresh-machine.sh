@@ -173,7 +173,7 @@ status=${PIPESTATUS[0]}
 set -e
 say "$suite as $mode${lang:+ ($lang)}: ran for $((SECONDS - started)) s, exit status $status"
 
-result=$(grep -E '^tests: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+result=$(grep -E '^tests: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
 if [ "$command" = scripts/run.sh ]; then
     # There is no display there: the program must have been built, have
     # started, and have stopped for want of one, with its message and 1.
