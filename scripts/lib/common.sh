@@ -18,7 +18,7 @@
 
 export LC_ALL=C.UTF-8
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
-cd "$REPO"
+cd "$REPO" || exit 1
 JOBS=${ORVAN_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 orvan_setup() {
