@@ -8,6 +8,7 @@
 #                                                 system's library path
 #     share/applications/orvan-demo-window.desktop
 #     share/icons/hicolor/scalable/apps/orvan-demo-window.svg   its icon
+#     share/metainfo/orvan-demo-window.metainfo.xml   AppStream, for software centres
 #     share/man/man1/orvan-demo-window.1.gz
 #     share/doc/orvan-demo-window/copyright      MIT; with a bundled raylib
 #                                                 also its and GLFW's notices
@@ -68,6 +69,8 @@ if(TARGET orvan-demo-window)
   install(FILES data/orvan-demo-window.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
     COMPONENT runtime)
   install(FILES data/orvan-demo-window.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+    COMPONENT runtime)
+  install(FILES data/orvan-demo-window.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
     COMPONENT runtime)
 
   # raylib 6.0 built by scripts/setup-deps.sh (or from any other place the

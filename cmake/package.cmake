@@ -9,7 +9,10 @@
 #       libGL.so.1 and the X11 extensions it uses for monitors, cursors and
 #       input. (raylib's audio libraries are loaded only by InitAudioDevice,
 #       which the program never calls.) It recommends what GLFW loads on
-#       Wayland instead: X11 does without them, a Wayland session needs them.
+#       Wayland instead: X11 does without them, a Wayland session needs them;
+#       and libdecor with its cairo plugin, which GLFW loads on a compositor
+#       that draws no title bars itself (GNOME, weston): without them the
+#       window has a blank bar with no title and no buttons there.
 #   liborvan-dev_<version>_amd64.deb        component development: the engine's
 #       headers, static library, CMake package and pkg-config file.
 #
@@ -39,7 +42,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME orvan-demo-window)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libgl1, libxrandr2, libxinerama1, libxcursor1, libxi6")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS
-  "libwayland-client0, libwayland-cursor0, libwayland-egl1, libxkbcommon0, libegl1")
+  "libwayland-client0, libwayland-cursor0, libwayland-egl1, libxkbcommon0, libegl1, libdecor-0-0, libdecor-0-plugin-1-cairo")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
   "Live 3-D viewport of the Orvan projective-geometry engine
 orvan-demo-window opens a 1280x720 raylib 6.0 window and renders, at 60

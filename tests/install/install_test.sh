@@ -74,6 +74,9 @@ if grep -q '^ORVAN_BUILD_WINDOW:BOOL=ON' "$build/CMakeCache.txt"; then
     check "desktop entry valid" desktop-file-validate "$desktop"
     check "desktop entry's icon installed" \
         test -s "$prefix/share/icons/hicolor/scalable/apps/$(sed -n 's/^Icon=//p' "$desktop").svg"
+    check "AppStream file installed for the desktop entry" \
+        grep -qF '<launchable type="desktop-id">orvan-demo-window.desktop</launchable>' \
+        "$prefix/share/metainfo/orvan-demo-window.metainfo.xml"
     if grep -q '^ORVAN_BUNDLE_RAYLIB:BOOL=ON' "$build/CMakeCache.txt"; then
         runpath=$(readelf -d "$exe" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
         check "RUNPATH \$ORIGIN/../lib/orvan-demo-window (got $runpath)" test "$runpath" = '$ORIGIN/../lib/orvan-demo-window'
