@@ -24,13 +24,12 @@
 # Environment:
 #   ORVAN_BENCH_REPETITIONS  repetitions of each micro-benchmark (default 15)
 set -euo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
-root=$PWD
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
+root=$REPO
 
-scripts/setup-deps.sh --tests >/dev/null
-cmake --preset default -DORVAN_BUILD_BENCHMARKS=ON >/dev/null
-cmake --build --preset default -j "$(nproc)" >/dev/null
+orvan_setup --tests
+orvan_build default -DORVAN_BUILD_BENCHMARKS=ON
 
 build=$root/build/default
 exe=$build/orvan-demo-window

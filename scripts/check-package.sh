@@ -12,8 +12,8 @@
 # Prints the packages' names and sizes and lintian's output; leaves the
 # packages in build/release/.
 set -uo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
 
 source tests/lib/check.sh
 
@@ -143,8 +143,7 @@ check "bundled raylib, no display: the message" \
 # Against the recording raylib the packaged program must make exactly the
 # calls of the build tree's program, which tests/demo_window_test.cpp checks
 # bit for bit.
-cmake --preset default >/dev/null &&
-    cmake --build --preset default -j 2 --target recording_raylib orvan-demo-window >/dev/null ||
+orvan_build default recording_raylib orvan-demo-window ||
     { echo "package: building the recording raylib failed"; exit 1; }
 recording=build/default/tests/recording_raylib
 record() {  # record PROGRAM LOG [NOT_READY]: prints the exit status

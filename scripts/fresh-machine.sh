@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The README's test command on a new, minimal Debian system, as a new user
-# would run it there.
+# The README's test command (or with --run its run command) on a new, minimal
+# Debian system, as a new user would run it there.
 #
-# usage: scripts/fresh-machine.sh [SUITE [root|user [LOCALE]]]
+# usage: scripts/fresh-machine.sh [--run] [SUITE [root|user [LOCALE]]]
 #        (default: bookworm root, no locale)
 #
 #  1. A minimal Debian of SUITE (debootstrap --variant=minbase). The base system
@@ -17,9 +17,11 @@
 #     same site would.
 #  3. The current commit (HEAD, not uncommitted changes) is cloned into the
 #     home folder of root, or of a new user "orvan" who may use sudo.
-#  4. scripts/test.sh runs there with the environment of a fresh login (HOME,
-#     PATH, TERM, and for the user USER, LOGNAME and SHELL; no LANG), no
-#     standard input, and proc, sys, dev, dev/pts and dev/shm mounted.
+#  4. scripts/test.sh (with --run scripts/run.sh) runs there with the
+#     environment of a fresh login (HOME, PATH, TERM, and for the user USER,
+#     LOGNAME and SHELL; no LANG, no display), no standard input, and proc,
+#     sys, dev, dev/pts and dev/shm mounted. Its time, the Debian packages it
+#     added and how much /usr grew are printed.
 #     With LOCALE (say de_DE.UTF-8, which writes 1,5 for 1.5), the system
 #     first gets Debian's locales package with LOCALE generated and set as
 #     its default, and the login has LANG=LOCALE, as a user of that language
@@ -34,19 +36,27 @@
 #
 # The inner output is shown with a "[SUITE/MODE]" prefix. The last line is
 #   fresh-machine: SUITE MODE [LOCALE]: <the inner summary line>
-# and the exit status is 0 only if the inner run passed and left nothing
-# behind in the user's home owned by root, nor anything in /tmp.
+# and the exit status is 0 only if the inner run passed (with --run: the
+# program was built and stopped for want of a display, as it must there) and
+# left nothing behind in the user's home owned by root, nor anything in /tmp.
 set -euo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
 
+args=("$@")
+command=scripts/test.sh
+if [ "${1:-}" = --run ]; then
+    command=scripts/run.sh
+    shift
+fi
 suite=${1:-bookworm}
 mode=${2:-root}
 lang=${3:-}
-repo=$(cd "$(dirname "$0")/.." && pwd -P)
+repo=$REPO
 say() { printf 'fresh-machine: %s\n' "$*"; }
 die() { printf 'fresh-machine: FAIL %s\n' "$*" >&2; exit 1; }
 
-case $mode in root | user) ;; *) die "usage: scripts/fresh-machine.sh [SUITE [root|user [LOCALE]]]" ;; esac
+case $mode in root | user) ;; *) die "usage: scripts/fresh-machine.sh [--run] [SUITE [root|user [LOCALE]]]" ;; esac
 [[ $lang =~ ^([a-z]{2,3}_[A-Z]{2}\.UTF-8)?$ ]] || die "not a UTF-8 locale name such as de_DE.UTF-8: $lang"
 [[ $suite =~ ^[a-z]+$ ]] || die "not a Debian suite name: $suite"
 if [ -e /etc/orvan-fresh-machine ]; then
@@ -55,7 +65,7 @@ if [ -e /etc/orvan-fresh-machine ]; then
 fi
 if [ "$EUID" -ne 0 ]; then
     command -v sudo >/dev/null || die "needs root, and there is no sudo"
-    exec sudo -- "$0" "$@"
+    exec sudo -- "$REPO/scripts/fresh-machine.sh" "${args[@]}"
 fi
 command -v debootstrap >/dev/null || die "debootstrap is missing: run scripts/setup-deps.sh --tests"
 
@@ -148,51 +158,33 @@ git clone --quiet --no-checkout --no-hardlinks "$repo" "$root$home/orvan-demo-wi
 git -C "$root$home/orvan-demo-window" checkout --quiet --detach "$commit"
 [ "$mode" = root ] || chroot "$root" chown -R orvan:orvan "$home/orvan-demo-window"
 
-# Runs as PID 1 of the new namespaces: mounts what a real system has, prepares
-# sudo for the user, runs the test command, and unmounts again.
-inner() {
-    set -eu
-    local root=$1 mode=$2 home=$3 lang=$4
-    shift 4
-    mount -t proc proc "$root/proc"
-    mount -t sysfs sysfs "$root/sys"
-    mount --bind /dev "$root/dev"
-    mount --bind /dev/pts "$root/dev/pts"
-    mount -t tmpfs -o mode=1777,nosuid,nodev shm "$root/dev/shm"
-    # shellcheck disable=SC2064 # the paths are fixed now
-    trap "umount -l '$root/dev/shm' '$root/dev/pts' '$root/dev' '$root/sys' '$root/proc'" EXIT
-    local t=$SECONDS machine=()
-    [ "$mode" = root ] || machine+=(sudo)
-    [ -z "$lang" ] || machine+=(locales)
-    if [ "${#machine[@]}" -gt 0 ]; then
-        chroot "$root" apt-get -qq update </dev/null >/dev/null
-        DEBIAN_FRONTEND=noninteractive chroot "$root" apt-get -qq install -y --no-install-recommends "${machine[@]}" \
-            </dev/null >/dev/null
-    fi
-    if [ -n "$lang" ]; then
-        echo "$lang UTF-8" >"$root/etc/locale.gen"
-        chroot "$root" locale-gen >/dev/null
-        echo "LANG=$lang" >"$root/etc/default/locale"
-    fi
-    [ "${#machine[@]}" -eq 0 ] || echo "fresh-machine: ${machine[*]} installed in $((SECONDS - t)) s${lang:+, $lang generated}"
-    local status=0
-    chroot "$root" "$@" bash -c "cd $home/orvan-demo-window && exec scripts/test.sh" </dev/null || status=$?
-    return "$status"
-}
+# shellcheck source=lib/fresh-machine-inner.sh
+source "$REPO/scripts/lib/fresh-machine-inner.sh"
 export -f inner
 
-say "$suite as $mode${lang:+, LANG=$lang}: scripts/test.sh in $home/orvan-demo-window (commit ${commit:0:12})"
+say "$suite as $mode${lang:+, LANG=$lang}: $command in $home/orvan-demo-window (commit ${commit:0:12})"
 started=$SECONDS
 log=$work/test.log
 set +e
 unshare --mount --pid --fork --kill-child --propagation private \
-    bash -c 'inner "$@"' inner "$root" "$mode" "$home" "$lang" "${login[@]}" 2>&1 </dev/null |
+    bash -c 'inner "$@"' inner "$root" "$mode" "$home" "$lang" "$command" "${login[@]}" 2>&1 </dev/null |
     tee "$log" | sed -u "s|^|[$suite/$mode${lang:+/$lang}] |"
 status=${PIPESTATUS[0]}
 set -e
-say "$suite as $mode${lang:+ ($lang)}: tests ran for $((SECONDS - started)) s, exit status $status"
+say "$suite as $mode${lang:+ ($lang)}: ran for $((SECONDS - started)) s, exit status $status"
 
-result=$(grep -E '^tests: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+result=$(grep -E '^tests: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
+if [ "$command" = scripts/run.sh ]; then
+    # There is no display there: the program must have been built, have
+    # started, and have stopped for want of one, with its message and 1.
+    result="the program stopped for want of a display"
+    if [ "$status" -ne 1 ] || ! grep -qF "a graphical display is needed" "$log"; then
+        result="the program did not start (status $status)"
+        status=1
+    else
+        status=0
+    fi
+fi
 if [ "$mode" = user ]; then
     owned=$(find "$root$home" -user root -printf '%P\n' | head -n 5)
     if [ -n "$owned" ]; then

@@ -13,14 +13,13 @@
 # build/asan/fuzz-run/crash-*, and makes this script fail: turn that input into
 # a regression test in tests/orvan_kernel_test.cpp or tests/orvan_raylib_test.cpp.
 set -euo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
 seconds=${1:-60}
-repo=$PWD
+repo=$REPO
 
-scripts/setup-deps.sh --tests >/dev/null
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j 2 --target engine_fuzz >/dev/null
+orvan_setup --tests
+orvan_build asan engine_fuzz
 fuzzer=$repo/build/asan/fuzz/engine_fuzz
 run=$repo/build/asan/fuzz-run
 rm -rf "$run/corpus"

@@ -9,11 +9,11 @@
 #                  of a configure-only tree build/lint in which the engine is
 #                  compiled file by file; headers through the files including them
 #
-# Usage: scripts/lint.sh        (after scripts/setup-deps.sh)
+# Usage: scripts/lint.sh        (after scripts/setup-deps.sh --tests)
 set -euo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
-repo=$PWD
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
+repo=$REPO
 status=0
 
 mapfile -t sources < <(find . \( -path ./.deps -o -path './build*' -o -path ./.git \) -prune -o \
@@ -29,7 +29,7 @@ cmake --preset clang-v3 -B build/lint -DORVAN_ENGINE_ONE_TU=OFF >/dev/null
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 # run-clang-tidy exits 0 on warnings: findings are counted from its output.
-run-clang-tidy -p build/lint -j 2 -quiet "^$repo/" >"$log" 2>/dev/null || status=1
+run-clang-tidy -p build/lint -j "$JOBS" -quiet "^$repo/" >"$log" 2>/dev/null || status=1
 findings=$(sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -cE ': (warning|error): ' || true)
 files=$(grep -c '"file"' build/lint/compile_commands.json)
 if [ "$findings" -ne 0 ]; then

@@ -6,12 +6,11 @@
 #
 # usage: scripts/memcheck.sh
 set -euo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
 
-scripts/setup-deps.sh --tests >/dev/null
-cmake --preset default >/dev/null
-cmake --build --preset default -j 2 >/dev/null
+orvan_setup --tests
+orvan_build default
 build=$PWD/build/default
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

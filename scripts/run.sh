@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Sets everything up, builds, and opens the window. Close it with Esc or the
-# window's close button.
+# Sets up what the program needs (the Debian packages of
+# scripts/packages/program.list and raylib 6.0), builds the program alone (the
+# program preset, into build/program: no tests, no benchmarks), and opens the
+# window. Close it with Esc or the window's close button.
 set -euo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
 scripts/setup-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" >/dev/null
-exec build/default/orvan-demo-window
+echo "run: building the program (preset program)"
+orvan_build program orvan-demo-window
+exec build/program/orvan-demo-window

@@ -3,11 +3,10 @@
 # Takes the README's screenshot: runs the program under Xvfb for about two
 # seconds and writes its window to docs/screenshot.png.
 set -euo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
-scripts/setup-deps.sh >/dev/null
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target orvan-demo-window send_close_request >/dev/null
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
+orvan_setup --tests
+orvan_build default orvan-demo-window send_close_request
 source tests/lib/xvfb.sh
 
 out=$PWD/docs/screenshot.png

@@ -44,8 +44,8 @@
 # ORVAN_SOAK_LOG=FILE also writes the samples there.
 set -euo pipefail
 trap 'echo "soak: FAIL a command failed at line $LINENO" >&2' ERR
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
 duration=${1:-1800}
 warmup=${2:-60}
 interval=2
@@ -54,9 +54,8 @@ max_growth_kib=64
 stall_s=10
 slow_fps=55
 
-scripts/setup-deps.sh --tests >/dev/null
-cmake --preset default >/dev/null
-cmake --build --preset default -j 2 --target orvan-demo-window frame_counter send_close_request >/dev/null
+orvan_setup --tests
+orvan_build default orvan-demo-window frame_counter send_close_request
 program=$PWD/build/default/orvan-demo-window
 probe=$PWD/build/default/tests/libframe_counter.so
 send_close_request=$PWD/build/default/tests/send_close_request

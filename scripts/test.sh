@@ -27,8 +27,8 @@
 # empty for none). Inside a fresh
 # machine the checks do not start another one.
 set -uo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
 
 passed=0
 failed=0
@@ -60,7 +60,7 @@ run_preset() {
         rm -f "$log"
         return
     fi
-    if ! cmake --build --preset "$preset" -j "$(nproc)" >"$log" 2>&1; then
+    if ! cmake --build --preset "$preset" -j "$JOBS" >"$log" 2>&1; then
         grep -E -A5 'error|Error' "$log" | head -n 60
         echo "FAIL $preset: build"
         failed=$((failed + 1))

@@ -14,9 +14,9 @@
 # sizes.txt, the page's files in bytes, and gzipped (scripts/bench.sh uses
 # them for section 5 of docs/performance.md).
 set -euo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
-repo=$PWD
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
+repo=$REPO
 intervals=${1:-300}
 [[ $intervals =~ ^[0-9]+$ ]] || { echo "usage: scripts/web-pacing.sh [INTERVALS]" >&2; exit 2; }
 for file in build/default/orvan-demo-window build/default/bench/libpacing_probe.so build/web/orvan-demo-window.wasm; do

@@ -11,8 +11,8 @@
 #                                      any static web host (nothing else is
 #                                      fetched by the page)
 set -euo pipefail
-export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
-cd "$(dirname "$0")/.."
+# shellcheck source=lib/common.sh
+source "$(dirname "$0")/lib/common.sh"
 
 usage() { echo "usage: scripts/web.sh [--port N] | --dist DIR" >&2; exit 2; }
 port=8080
@@ -30,8 +30,7 @@ scripts/setup-deps.sh --web
 # The browser test needs Chromium (setup-deps.sh --tests); building does not.
 browser_tests=OFF
 if command -v chromium >/dev/null; then browser_tests=ON; fi
-cmake --preset web -DORVAN_BROWSER_TESTS=$browser_tests >/dev/null
-cmake --build --preset web --target orvan-demo-window -j "$(nproc)" >/dev/null
+orvan_build web -DORVAN_BROWSER_TESTS=$browser_tests orvan-demo-window
 
 files=(build/web/orvan-demo-window.html build/web/orvan-demo-window.js build/web/orvan-demo-window.wasm)
 if [ -n "$dist" ]; then
