@@ -86,8 +86,8 @@ ORVAN_TEST_PACKAGES=(
     debootstrap
     # aarch64 preset: cross compiler, objdump, qemu-aarch64 (same names on 12 and 13)
     g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
-    # the web build's page in a real browser (tests/web)
-    chromium
+    # the web build's page in real browsers (tests/web)
+    chromium firefox-esr
     # a headless Wayland compositor for the Wayland window test, and Mesa's
     # EGL, which GLFW uses on Wayland (the sanitizer build preloads it)
     weston libegl-mesa0
