@@ -14,7 +14,8 @@
 // --disable-webgl turns WebGL off in either engine, other FLAGs go to the
 // browser's command line. The viewport is 1280x720 CSS pixels. Writes
 // OUTDIR/first.png and OUTDIR/second.png (the canvas, a second apart) when
-// the program runs, and prints one line of JSON:
+// the program runs, else OUTDIR/notice.png (the viewport), and prints one
+// line of JSON:
 //   {"frames": n, "firstFrameMs": ms, "message": text, "title": text,
 //    "description": text, "canvasRole": text, "canvasLabel": text, "fps": f,
 //    "renderer": text, "layout": {...}, "narrow": {...}}
@@ -53,7 +54,8 @@ function launch(command, flags, stdio, env = process.env) {
   return child;
 }
 
-// Each engine: { browser, navigate(url), evaluate(expression), shot(rect),
+// Each engine: { browser, navigate(url), evaluate(expression), shot(rect: the
+// canvas, or null: the viewport),
 // viewport(width, height), close() }.
 async function chromium() {
   const browser = launch(binary, [
@@ -106,8 +108,8 @@ async function chromium() {
     evaluate: async (expression) =>
       (await send("Runtime.evaluate", { expression, returnByValue: true }, sessionId)).result.value,
     shot: async (rect) =>
-      Buffer.from((await send("Page.captureScreenshot", { format: "png", clip: { ...rect, scale: 1 } }, sessionId)).data,
-                  "base64"),
+      Buffer.from((await send("Page.captureScreenshot",
+                              { format: "png", ...(rect && { clip: { ...rect, scale: 1 } }) }, sessionId)).data, "base64"),
     viewport: (width, height) =>
       send("Emulation.setDeviceMetricsOverride", { width, height, deviceScaleFactor: 1, mobile: false }, sessionId),
     close: () => send("Browser.close"),
@@ -181,9 +183,9 @@ async function firefox() {
     browser,
     navigate: (to) => send("WebDriver:Navigate", { url: to }),
     evaluate,
-    shot: async () => {
-      const { value } = await send("WebDriver:FindElement", { using: "css selector", value: "canvas" });
-      const id = Object.values(value)[0];
+    shot: async (rect) => {
+      let id;
+      if (rect) id = Object.values((await send("WebDriver:FindElement", { using: "css selector", value: "canvas" })).value)[0];
       return Buffer.from((await send("WebDriver:TakeScreenshot", { id, full: false, hash: false })).value, "base64");
     },
     // The window's size less the viewport's is the browser's own bars.
@@ -242,6 +244,7 @@ async function main(b) {
     fps = ((after[0] - before[0]) * 1000) / (after[1] - before[1]);
     s = await state();
   }
+  if (s.message !== "") writeFileSync(join(outDir, "notice.png"), await b.shot(null));
   const report = { ...s, fps: Math.round(fps * 10) / 10, layout: await b.evaluate(layout) };
   // The renderer WebGL draws with, as its debug extension names it.
   report.renderer = await b.evaluate(`(() => { const gl = document.createElement("canvas").getContext("webgl");

@@ -91,6 +91,7 @@ browse() {
 # 1280x720 viewport, and the canvas taking no room on the page.
 notice_seen() {
     local f=$work/$1.json y h
+    if [ -n "${ORVAN_SHOT_DIR:-}" ]; then cp "$work/$1/notice.png" "$ORVAN_SHOT_DIR/web_notice_${1}_$engine.png"; fi
     y=$(json "$f" layout.notice.y)
     h=$(json "$f" layout.notice.height)
     check "$1: notice on the first screen (y $y, height $h, viewport $(json "$f" layout.viewport.height))" \
