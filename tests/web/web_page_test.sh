@@ -50,13 +50,15 @@ work=$(mktemp -d)
 mkdir "$work/tmp"
 export TMPDIR=$work/tmp
 # Every process the driver starts carries ORVAN_BROWSER_RUN=$work in its
-# environment, and so does everything the browser starts in turn (helpers,
-# content processes, crash handlers): once the drivers are done, any process
-# that still carries it is a browser left running.
+# environment, and so does everything the browser starts in turn (Firefox's
+# content processes, a crash handler); Chromium's helpers write their title
+# over their environment, but name their profile folder: once the drivers are
+# done, any such process is a browser left running.
 browser_pids() {
     local f
     for f in /proc/[0-9]*/environ; do
-        if tr '\0' '\n' 2>/dev/null <"$f" | grep -qxF "ORVAN_BROWSER_RUN=$work"; then
+        if tr '\0' '\n' 2>/dev/null <"$f" | grep -qxF "ORVAN_BROWSER_RUN=$work" ||
+            tr '\0' '\n' 2>/dev/null <"${f%environ}cmdline" | grep -qF -- "$work/profile-"; then
             f=${f#/proc/}
             echo "${f%/environ}"
         fi
