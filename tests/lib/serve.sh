@@ -12,6 +12,7 @@ SERVE_PORT=""
 
 serve_start() {
     local i
+    : >"$2"  # there before the server's own redirection, which happens in the background
     python3 -u -m http.server --bind 127.0.0.1 --directory "$1" 0 >"$2" 2>&1 &
     SERVE_PID=$!
     SERVE_PORT=""
