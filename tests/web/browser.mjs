@@ -29,9 +29,11 @@
 //
 // With ORVAN_BROWSER_INTERVALS=N in the environment (a measurement, not a
 // check), N more frame intervals are then recorded where the program's frames
-// end, and the report gains "intervals": them, in ms.
+// end, and the report gains "intervals": them, in ms, and "processes": the
+// CPU time (ms) and minor page faults per frame of the browser's processes
+// over those frames, by kind of process.
 import { spawn } from "node:child_process";
-import { readFileSync, writeFileSync } from "node:fs";
+import { readdirSync, readFileSync, writeFileSync } from "node:fs";
 import { connect } from "node:net";
 import { join } from "node:path";
 
@@ -203,6 +205,40 @@ async function firefox() {
   };
 }
 
+// CPU time (user + system, in clock ticks of 10 ms) and minor page faults of
+// the browser and every process under it, summed by kind: Chromium's --type
+// (gpu-process, renderer, ...), Firefox's content process kind, or "main".
+function processTimes(root) {
+  const procs = new Map();
+  for (const pid of readdirSync("/proc").filter((name) => /^[0-9]+$/.test(name))) {
+    try {
+      const stat = readFileSync(`/proc/${pid}/stat`, "utf8");
+      const f = stat.slice(stat.lastIndexOf(")") + 2).split(" ");
+      const cmdline = readFileSync(`/proc/${pid}/cmdline`, "utf8").replace(/\0/g, " ");
+      const kind = cmdline.match(/--type=([a-z-]+)/)?.[1] ??
+                   (cmdline.includes("-contentproc") ? cmdline.trim().split(" ").pop() : "main");
+      procs.set(Number(pid), { ppid: Number(f[1]), kind, ticks: Number(f[11]) + Number(f[12]), faults: Number(f[7]) });
+    } catch { /* gone meanwhile */ }
+  }
+  const mine = new Set([root]);
+  for (let grew = true; grew;) {
+    grew = false;
+    for (const [pid, p] of procs) if (!mine.has(pid) && mine.has(p.ppid)) { mine.add(pid); grew = true; }
+  }
+  return new Map([...mine].filter((pid) => procs.has(pid)).map((pid) => [pid, procs.get(pid)]));
+}
+function perFrame(before, after, frames) {  // {kind: {cpuMs, faults}} per frame between two processTimes
+  const out = {};
+  for (const [pid, a] of after) {
+    const b = before.get(pid) ?? { ticks: 0, faults: 0 };
+    const k = (out[a.kind] ??= { cpuMs: 0, faults: 0 });
+    k.cpuMs += ((a.ticks - b.ticks) * 10) / frames;
+    k.faults += (a.faults - b.faults) / frames;
+  }
+  for (const k of Object.values(out)) { k.cpuMs = Math.round(k.cpuMs * 100) / 100; k.faults = Math.round(k.faults); }
+  return out;
+}
+
 // Where the canvas and the notice are, in CSS pixels of the viewport.
 const layout = `(() => {
     const box = (e) => { const r = e.getBoundingClientRect(); return {x: r.x, y: r.y, width: r.width, height: r.height}; };
@@ -256,7 +292,10 @@ async function main(b) {
     await b.evaluate(`(() => { const page = Module.postMainLoop; let last = null; window.orvanIntervals = [];
         Module.postMainLoop = () => { page(); const now = performance.now();
           if (last !== null) orvanIntervals.push(now - last); last = now; }; return 0; })()`);
+    const before = processTimes(launched.pid);
+    const start = await b.evaluate("orvanPage.frames");
     while ((await b.evaluate("orvanIntervals.length")) < wanted) await sleep(500);
+    report.processes = perFrame(before, processTimes(launched.pid), (await b.evaluate("orvanPage.frames")) - start);
     report.intervals = (await b.evaluate("orvanIntervals")).slice(0, wanted).map((v) => Math.round(v * 1000) / 1000);
   }
   if (s.message === "") {
