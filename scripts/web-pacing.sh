@@ -61,7 +61,7 @@ browser() {
     mkdir "$work/profile-$1" "$work/shots-$1"
     ORVAN_BROWSER_INTERVALS=$intervals node tests/web/browser.mjs "$1" "$2" "$work/profile-$1" "$work/shots-$1" \
         "http://127.0.0.1:$SERVE_PORT/orvan-demo-window.html" >"$work/$1.json" 2>"$work/$1.err" ||
-        { tail -n 5 "$work/$1.err" >&2; exit 1; }
+        { grep -m 3 "browser.mjs" "$work/$1.err" >&2; exit 1; }
     echo "$3: first frame $(node -p 'JSON.parse(require("fs").readFileSync(process.argv[1])).firstFrameMs' "$work/$1.json")" \
          "ms after navigation; intervals" \
          "$(node -e 'for (const v of JSON.parse(require("fs").readFileSync(process.argv[1])).intervals) console.log(v)' \
