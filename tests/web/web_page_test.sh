@@ -14,15 +14,14 @@
 #   BUILD_DIR holds orvan-demo-window.html, .js, .wasm and .svg.
 #
 # Image checks count pixels of an exact colour in a region of the canvas: the
-# desktop window's checks of tests/window/scene_checks.sh (the same
-# scene, the same thresholds), plus the grid: a row near the bottom of the
-# canvas must cross several grid lines. The lines that do run past the camera
-# and cross the near plane, and these are the ones SwiftShader, Chromium's
-# default software renderer, drops. WebGL must draw with Mesa's llvmpipe.
-# Chromium on Mesa 25's llvmpipe (Debian 13) drops those lines as well, through
-# either of ANGLE's back ends (OpenGL ES and Vulkan), while the desktop program
-# on the same Mesa draws them all; there the grid's other lines must show below
-# the ring, and the renderer check tells llvmpipe from SwiftShader.
+# desktop window's checks of tests/window/scene_checks.sh (the same scene and
+# thresholds), plus the grid: a row near the bottom of the canvas must cross
+# several grid lines. Those run past the camera and cross the near plane, and
+# SwiftShader, Chromium's default software renderer, drops them. Chromium on
+# Mesa 25's llvmpipe (Debian 13) drops them as well, through either of ANGLE's
+# back ends, while the desktop program on the same Mesa draws them all; there
+# the grid's other lines must show below the ring, and the renderer check
+# tells llvmpipe from SwiftShader.
 set -uo pipefail
 export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 engine=$1
@@ -49,11 +48,10 @@ work=$(mktemp -d)
 # The browser's and Node's temporary files too go there, and with it.
 mkdir "$work/tmp"
 export TMPDIR=$work/tmp
-# Every process the driver starts carries ORVAN_BROWSER_RUN=$work in its
-# environment, and so does everything the browser starts in turn (Firefox's
-# content processes, a crash handler); Chromium's helpers write their title
-# over their environment, but name their profile folder: once the drivers are
-# done, any such process is a browser left running.
+# What the driver starts carries ORVAN_BROWSER_RUN=$work in its environment,
+# and so does all the browser starts (Firefox's content processes); Chromium's
+# helpers write their title over theirs, but name their profile folder. Once
+# the drivers are done, any such process is a browser left running.
 browser_pids() {
     local f
     for f in /proc/[0-9]*/environ; do
