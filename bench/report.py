@@ -4,18 +4,22 @@
 """Writes docs/performance.md from the results scripts/bench.sh collected.
 
 usage: report.py RESULTS_DIR OUTPUT.md
+       report.py --backends RESULTS_DIR         (section 4's table, printed)
+       report.py --web RESULTS_DIR OUTPUT.md    (section 5 alone, rewritten in OUTPUT.md)
 
 RESULTS_DIR holds: engine.json (Google Benchmark), callgrind.<N> for two
 frame counts N, frames.txt (the two counts), allocs.txt (alloc probe),
-pacing.txt (pacing probe), machine.txt ("key: value" lines), and
-intervals.dat is written there for the plot.
+pacing.txt (pacing probe), machine.txt ("key: value" lines), web/ (the
+records of scripts/web-pacing.sh), and intervals.dat is written there for
+the plot. Section 5's findings, written by hand, are bench/web-pacing.md.
 """
 import json
-import math
 import os
 import re
 import sys
 from collections import defaultdict
+
+from percentiles import nearest_rank, summary
 
 PROGRAM = "orvan-demo-window"
 
@@ -86,10 +90,14 @@ def read_keys(path, prefix=""):
     return values
 
 
-def nearest_rank(sorted_values, p):
-    """The p-th percentile by nearest rank: the smallest value with at least p% at or below it."""
-    k = max(1, math.ceil(p / 100.0 * len(sorted_values)))
-    return sorted_values[k - 1]
+def read_machine(path):
+    """The "key: value" lines of a machine.txt (keys may hold spaces)."""
+    machine = {}
+    with open(path) as f:
+        for line in f:
+            key, _, value = line.partition(":")
+            machine[key.strip()] = value.strip()
+    return machine
 
 
 def median(values):
@@ -184,36 +192,58 @@ def web_section(w, results):
     """Section 5, from scripts/web-pacing.sh's records in RESULTS/web."""
     web = os.path.join(results, "web")
     desktop = read_pacing(os.path.join(web, "desktop.txt"))
-    with open(os.path.join(web, "browser.json")) as f:
-        browser = json.load(f)
-    if "intervalsMs" not in browser:
-        sys.exit(f"report: {web}/browser.json holds no frame intervals")
-    b = browser["intervalsMs"]
-    d = {"p50": desktop["median"], "p90": desktop["p90"], "p99": desktop["p99"], "max": desktop["worst"]}
+    runs = {}
+    for engine in ("chromium", "firefox"):
+        with open(os.path.join(web, f"{engine}.json")) as f:
+            runs[engine] = json.load(f)
+        if not runs[engine].get("intervals"):
+            sys.exit(f"report: {web}/{engine}.json holds no frame intervals")
+    machine = read_machine(os.path.join(web, "machine.txt"))
     sizes = read_keys(os.path.join(web, "sizes.txt"))
+    d = summary([r[2] for r in desktop["rows"][1:]])
+    rows = [("desktop (Xvfb)", f"{desktop['startup_ms']:.0f} ms after the start", d)]
+    for engine, label in (("chromium", "Chromium (headless)"), ("firefox", "Firefox (a window on Xvfb)")):
+        rows.append((label, f"{runs[engine]['firstFrameMs']:.0f} ms after navigation", summary(runs[engine]["intervals"])))
     w("## 5. The browser beside the desktop")
     w("")
-    w(f"`scripts/web-pacing.sh {desktop['intervals']}`: the desktop window under Xvfb with the pacing probe of section 3, then")
-    w("the web build's page in headless Chromium (ANGLE on EGL, Mesa's llvmpipe), one after the other,")
-    w(f"{desktop['intervals']} frame intervals each. In the browser an interval is the time between two calls of the frame,")
-    w("taken with `performance.now()` in the page.")
+    w(f"`scripts/web-pacing.sh {d['n']}` ({machine['date']}; load averages {machine['load before']} before,")
+    w(f"{machine['load after']} after): the desktop window under Xvfb with the pacing probe of section 3, then")
+    w("the web build's page in headless Chromium (ANGLE on EGL) and in Firefox in a window on Xvfb, one")
+    w(f"after the other, all drawn by Mesa's llvmpipe, {d['n']} frame intervals each. In a browser an interval")
+    w("is the time between two calls of the frame, taken with `performance.now()` in the page (Firefox's")
+    w("to the microsecond: the driver turns off its rounding to 1 ms). Percentiles by nearest rank")
+    w("(`bench/percentiles.py`), for every row.")
     w("")
-    w("| | first frame | p50 | p90 | p99 | max |")
-    w("|---|---|---|---|---|---|")
-    w(f"| desktop (Xvfb) | {desktop['startup_ms']:.0f} ms after the start | {d['p50']:.1f} ms | {d['p90']:.1f} ms "
-      f"| {d['p99']:.1f} ms | {d['max']:.1f} ms |")
-    w(f"| browser (headless Chromium) | {browser['firstFrameMs']:.0f} ms after navigation | {b['p50']:.1f} ms "
-      f"| {b['p90']:.1f} ms | {b['p99']:.1f} ms | {b['max']:.1f} ms |")
+    w("| | first frame | p50 | p90 | p99 | max | frames per second by p50 | p50 / desktop's |")
+    w("|---|---|---|---|---|---|---|---|")
+    for label, first, f in rows:
+        w(f"| {label} | {first} | {f['p50']:.1f} ms | {f['p90']:.1f} ms | {f['p99']:.1f} ms | {f['max']:.1f} ms "
+          f"| {1000 / f['p50']:.0f} | {f['p50'] / d['p50']:.2f} |")
     w("")
+    w("Where a frame's processor time goes, over the same intervals: the desktop program's threads")
+    w("(`getrusage`, llvmpipe's rendering threads included), and each browser's processes by kind")
+    w("(`/proc/PID/stat` of the browser and every process under it, read by the driver as the intervals")
+    w("begin and end, divided by the frames drawn meanwhile). WebGL is drawn by llvmpipe in Chromium's")
+    w("GPU process and in Firefox's main process; the page's program runs in the renderer or tab.")
+    w("")
+    w("| | process | CPU time per frame | minor page faults per frame |")
+    w("|---|---|---|---|")
+    w(f"| desktop | the program | {desktop['cpu_ms']:.1f} ms | {desktop['faults']:,.1f} |")
+    for engine, label in (("chromium", "Chromium"), ("firefox", "Firefox")):
+        procs = runs[engine].get("processes", {})
+        for kind, p in sorted(procs.items(), key=lambda kv: -kv[1]["cpuMs"]):
+            if p["cpuMs"] >= 0.1:
+                w(f"| {label} | {kind} | {p['cpuMs']:.1f} ms | {p['faults']:,} |")
+    w("")
+    w(f"Browsers: Chromium {machine['chromium']}; Firefox {machine['firefox']}; emscripten {machine['emscripten']}.")
     kb = lambda key: int(sizes[key]) / 1000
-    w(f"The page is {kb('html'):.1f} KB of HTML, {kb('js'):.0f} KB of JavaScript and {kb('wasm'):.0f} KB of WebAssembly, "
-      f"{kb('gzip'):.0f} KB gzipped")
-    w("(each file with `gzip -9`, summed). In the browser the frames follow Chromium's own clock, and each goes")
-    w("through WebGL, ANGLE and then Mesa's software renderer, with Chromium's compositor copying the canvas on")
-    w(f"the CPU too: about {1000 / b['p50']:.0f} frames per second here by the median interval, against the desktop's "
-      f"{1000 / d['p50']:.0f}. Its")
-    w("first frame comes after the page, the script and the compilation of the WebAssembly. A GPU would take")
-    w("the rendering and the copies off the CPU; not measured here, since no GPU is at hand.")
+    w(f"The page is {kb('html'):.1f} KB of HTML, {kb('js'):.0f} KB of JavaScript, {kb('wasm'):.0f} KB of WebAssembly "
+      f"and a {kb('svg'):.1f} KB icon,")
+    w(f"{kb('gzip'):.0f} KB gzipped (each file with `gzip -9`, summed).")
+    w("")
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "web-pacing.md")) as f:
+        for line in f.read().rstrip("\n").split("\n"):
+            w(line)
     w("")
 
 
@@ -224,12 +254,19 @@ def main():
     if sys.argv[1] == "--backends":
         print("\n".join(backends_table(sys.argv[2])))
         return
+    if sys.argv[1] == "--web":  # section 5 alone, in place in the page
+        results, output = sys.argv[2], sys.argv[3]
+        section = []
+        web_section(section.append, results)
+        with open(output) as f:
+            text = f.read()
+        begin = text.index("## 5. ")
+        end = text.index("\n## ", begin) + 1
+        with open(output, "w") as f:
+            f.write(text[:begin] + "\n".join(section) + "\n" + text[end:])
+        return
     results, output = sys.argv[1], sys.argv[2]
-    machine = {}
-    with open(os.path.join(results, "machine.txt")) as f:
-        for line in f:
-            key, _, value = line.partition(":")
-            machine[key.strip()] = value.strip()
+    machine = read_machine(os.path.join(results, "machine.txt"))
 
     # Engine benchmarks: medians over repetitions.
     with open(os.path.join(results, "engine.json")) as f:
@@ -307,7 +344,7 @@ def main():
     w("## Machine")
     w("")
     for key in ("date", "cpu", "cores", "kernel", "os", "compiler", "glibc", "mesa", "raylib", "xvfb",
-                "weston", "chromium", "emscripten", "load before", "load after", "build"):
+                "weston", "chromium", "firefox", "emscripten", "load before", "load after", "build"):
         if key in machine:
             w(f"- {key}: {machine[key]}")
     w("")

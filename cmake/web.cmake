@@ -12,3 +12,8 @@ target_link_options(orvan-demo-window PRIVATE
   -sENVIRONMENT=web
   # Debian's emcc has no HTML minifier (and crashes looking for one at -O1 and up).
   -sMINIFY_HTML=0)
+# The page's icon (the desktop entry's) beside it, so that a browser asking for
+# it finds it.
+add_custom_command(TARGET orvan-demo-window POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/data/orvan-demo-window.svg
+          $<TARGET_FILE_DIR:orvan-demo-window>/orvan-demo-window.svg)

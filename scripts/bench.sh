@@ -13,13 +13,15 @@
 #      weston's headless backend (pixman renderer: a copy on the CPU, as Xvfb
 #      makes), in turns, 3 runs of 300 intervals each; frame rate, and CPU per
 #      frame of the program and of the display server
-#   5. the browser beside the desktop: scripts/web-pacing.sh 300 (the web
-#      build's page in headless Chromium, and the desktop window under Xvfb)
+#   5. the browser beside the desktop: scripts/web-pacing.sh 300 (the desktop
+#      window under Xvfb, the web build's page in headless Chromium and in
+#      Firefox on Xvfb)
 # Takes about three minutes. Timings depend on what else the machine is doing:
 # run it on a quiet machine.
 #
 # `scripts/bench.sh backends` runs section 4 only and prints its table, leaving
-# docs/performance.md as it is.
+# docs/performance.md as it is. `scripts/bench.sh web` runs section 5 only and
+# rewrites that section of docs/performance.md, the rest as it is.
 #
 # Environment:
 #   ORVAN_BENCH_REPETITIONS  repetitions of each micro-benchmark (default 15)
@@ -35,10 +37,13 @@ build=$root/build/default
 exe=$build/orvan-demo-window
 results=$build/bench/results
 only_backends=0
-if [ "${1:-}" = backends ]; then
-    only_backends=1
-    results=$build/bench/results-backends
-fi
+only_web=0
+case ${1:-} in
+    backends) only_backends=1; results=$build/bench/results-backends ;;
+    web) only_web=1; results=$build/bench/results-web ;;
+    "") ;;
+    *) echo "usage: scripts/bench.sh [backends|web]" >&2; exit 2 ;;
+esac
 rm -rf "$results"
 mkdir -p "$results" docs
 say() { printf 'bench: %s\n' "$*"; }
@@ -118,6 +123,20 @@ backends() {
     echo "weston: $(dpkg-query -W -f='${Version}' weston 2>/dev/null || echo unknown)" >>"$results/machine.txt"
     xvfb_stop
 }
+# ---- 5. the browser beside the desktop ----------------------------------------
+web() {
+    say "the desktop and the browsers, 300 intervals each"
+    orvan_build web orvan-demo-window
+    ORVAN_WEB_PACING_OUT=$results/web scripts/web-pacing.sh 300 >"$results/web-pacing.txt"
+    grep -E '^(chromium|firefox|emscripten):' "$results/web/machine.txt" >>"$results/machine.txt"
+}
+if [ "$only_web" = 1 ]; then
+    web
+    python3 bench/report.py --web "$results" docs/performance.md
+    say "rewrote section 5 of docs/performance.md"
+    cat "$results/web-pacing.txt"
+    exit 0
+fi
 if [ "$only_backends" = 1 ]; then
     backends
     echo "load after: $(load)" >>"$results/machine.txt"
@@ -160,15 +179,7 @@ xvfb_stop
 
 backends
 
-# ---- 5. the browser beside the desktop ----------------------------------------
-say "the browser beside the desktop, 300 intervals each"
-cmake --preset web >/dev/null
-cmake --build --preset web -j "$(nproc)" --target orvan-demo-window >/dev/null
-ORVAN_WEB_PACING_OUT=$results/web scripts/web-pacing.sh 300 >"$results/web-pacing.txt"
-{
-    echo "chromium: $(dpkg-query -W -f='${Version}' chromium 2>/dev/null || echo unknown) (headless, --use-angle=gl-egl)"
-    echo "emscripten: $(dpkg-query -W -f='${Version}' emscripten 2>/dev/null || echo unknown)"
-} >>"$results/machine.txt"
+web
 
 echo "load after: $(load)" >>"$results/machine.txt"
 

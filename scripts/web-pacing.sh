@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Frame pacing of the program in the browser and on the desktop, one after
-# the other in the same run, both drawn by Mesa's llvmpipe: the desktop window
-# under Xvfb with bench/pacing_probe preloaded, and the web build in headless
-# Chromium (tests/web/browser.mjs, ANGLE on EGL). A measurement, not a test:
-# it prints the figures and the machine's load before and after.
+# Frame pacing of the program on the desktop and in two browsers, one after
+# the other in the same run, all drawn by Mesa's llvmpipe: the desktop window
+# under Xvfb with bench/pacing_probe preloaded, then the web build's page in
+# headless Chromium (ANGLE on EGL) and in Firefox in a window on Xvfb, both
+# driven by tests/web/browser.mjs. Every percentile is bench/percentiles.py's
+# (nearest rank). A measurement, not a test: it prints the figures and the
+# machine's load before and after.
 #
 # usage: scripts/web-pacing.sh [INTERVALS]   (default 300 frame intervals each)
 #
 # Needs the default and web builds (scripts/test.sh default web makes both).
 # ORVAN_WEB_PACING_OUT=DIR also keeps the records there: desktop.txt (the
-# pacing probe's) and browser.json (tests/web/browser.mjs's report), with
-# sizes.txt, the page's files in bytes, and gzipped (scripts/bench.sh uses
-# them for section 5 of docs/performance.md).
+# pacing probe's), chromium.json and firefox.json (tests/web/browser.mjs's
+# reports, with the raw intervals), sizes.txt (the page's files in bytes, and
+# gzipped) and machine.txt (browsers, date, load); scripts/bench.sh uses them
+# for section 5 of docs/performance.md.
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
@@ -23,15 +26,19 @@ for file in build/default/orvan-demo-window build/default/bench/libpacing_probe.
     [ -e "$file" ] || { echo "web-pacing: $file missing: run scripts/test.sh default web first" >&2; exit 1; }
 done
 source tests/lib/xvfb.sh
+source tests/lib/serve.sh
 work=$(mktemp -d)
-server=""
-trap 'xvfb_stop; [ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
-percentiles() {  # interval values in ms on stdin
-    sort -n | awk '{ a[NR] = $1 } END {
-        printf "n %d, p50 %.1f, p90 %.1f, p99 %.1f, max %.1f ms\n", NR, a[int(NR * 0.5) + 1], a[int(NR * 0.9) + 1],
-               a[int(NR * 0.99) + 1], a[NR] }'
-}
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+trap 'xvfb_stop; serve_stop; rm -rf "$work"' EXIT
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo unknown; }
+{
+    echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo "chromium: $(version chromium) (headless, --use-angle=gl-egl)"
+    echo "firefox: $(version firefox-esr) (a window on Xvfb)"
+    echo "emscripten: $(version emscripten)"
+    echo "load before: $(load)"
+} >"$work/machine.txt"
+echo "load before: $(load)"
 
 xvfb_start
 (
@@ -45,28 +52,33 @@ wait_exit $! $((60 + intervals))
 [ "$EXIT_STATUS" = 0 ] || { echo "web-pacing: the desktop program ended with $EXIT_STATUS" >&2; exit 1; }
 xvfb_stop
 first=$(awk '/^# start_to_first_frame_ms/ { print $3 }' "$work/desktop.txt")
-echo "desktop (Xvfb): first frame ${first} ms after start; intervals $(grep -v '^#' "$work/desktop.txt" | awk 'NR > 1 { print $3 }' | percentiles)"
+echo "desktop (Xvfb): first frame ${first} ms after start; intervals" \
+     "$(grep -v '^#' "$work/desktop.txt" | awk 'NR > 1 { print $3 }' | python3 bench/percentiles.py)"
 
-python3 -u -m http.server --bind 127.0.0.1 --directory build/web 0 >"$work/server.log" 2>&1 &
-server=$!
-for _ in $(seq 1 100); do
-    port=$(sed -n 's/^Serving HTTP on 127\.0\.0\.1 port \([0-9]*\).*/\1/p' "$work/server.log")
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-mkdir "$work/profile" "$work/shots"
-ORVAN_BROWSER_INTERVALS=$intervals node tests/web/browser.mjs chromium "$work/profile" "$work/shots" \
-    "http://127.0.0.1:$port/orvan-demo-window.html" >"$work/browser.json" 2>"$work/browser.err" ||
-    { tail -n 5 "$work/browser.err" >&2; exit 1; }
-node -e 'const r = JSON.parse(require("fs").readFileSync(process.argv[1], "utf8")); const i = r.intervalsMs;
-    console.log(`browser (headless Chromium): first frame ${r.firstFrameMs} ms after navigation; intervals n ${i.n}, p50 ${i.p50}, p90 ${i.p90}, p99 ${i.p99}, max ${i.max} ms`)' "$work/browser.json"
-echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+serve_start build/web "$work/server.log" || { echo "web-pacing: the web server did not start" >&2; exit 1; }
+# browser ENGINE BINARY LABEL: the page in that browser, its report in $work/ENGINE.json
+browser() {
+    mkdir "$work/profile-$1" "$work/shots-$1"
+    ORVAN_BROWSER_INTERVALS=$intervals node tests/web/browser.mjs "$1" "$2" "$work/profile-$1" "$work/shots-$1" \
+        "http://127.0.0.1:$SERVE_PORT/orvan-demo-window.html" >"$work/$1.json" 2>"$work/$1.err" ||
+        { grep -m 3 "browser.mjs" "$work/$1.err" >&2; exit 1; }
+    echo "$3: first frame $(node -p 'JSON.parse(require("fs").readFileSync(process.argv[1])).firstFrameMs' "$work/$1.json")" \
+         "ms after navigation; intervals" \
+         "$(node -e 'for (const v of JSON.parse(require("fs").readFileSync(process.argv[1])).intervals) console.log(v)' \
+             "$work/$1.json" | python3 bench/percentiles.py)"
+}
+browser chromium chromium "chromium (headless)"
+xvfb_start
+browser firefox firefox-esr "firefox (Xvfb)"
+xvfb_stop
+echo "load after: $(load)"
+echo "load after: $(load)" >>"$work/machine.txt"
 if [ -n "${ORVAN_WEB_PACING_OUT:-}" ]; then
     mkdir -p "$ORVAN_WEB_PACING_OUT"
-    cp "$work/desktop.txt" "$work/browser.json" "$ORVAN_WEB_PACING_OUT/"
+    cp "$work/desktop.txt" "$work/chromium.json" "$work/firefox.json" "$work/machine.txt" "$ORVAN_WEB_PACING_OUT/"
     {
         gzipped=0
-        for ext in html js wasm; do
+        for ext in html js wasm svg; do
             echo "$ext $(stat -c %s "build/web/orvan-demo-window.$ext")"
             gzipped=$((gzipped + $(gzip -9 -c "build/web/orvan-demo-window.$ext" | wc -c)))
         done

@@ -7,7 +7,7 @@
 #
 # usage: scripts/web.sh [--port N]     serve on 127.0.0.1:N (default 8080)
 #        scripts/web.sh --dist DIR     instead, write DIR: index.html and
-#                                      orvan-demo-window.html, .js, .wasm, for
+#                                      orvan-demo-window.html, .js, .wasm, .svg, for
 #                                      any static web host (nothing else is
 #                                      fetched by the page)
 set -euo pipefail
@@ -27,12 +27,12 @@ done
 [[ $port =~ ^[0-9]+$ ]] || usage
 
 scripts/setup-deps.sh --web
-# The browser test needs Chromium (setup-deps.sh --tests); building does not.
+# The browser tests need Chromium and Firefox (setup-deps.sh --tests); building does not.
 browser_tests=OFF
-if command -v chromium >/dev/null; then browser_tests=ON; fi
+if command -v chromium >/dev/null && command -v firefox-esr >/dev/null; then browser_tests=ON; fi
 orvan_build web -DORVAN_BROWSER_TESTS=$browser_tests orvan-demo-window
 
-files=(build/web/orvan-demo-window.html build/web/orvan-demo-window.js build/web/orvan-demo-window.wasm)
+files=(build/web/orvan-demo-window.{html,js,wasm,svg})
 if [ -n "$dist" ]; then
     mkdir -p "$dist"
     cp "${files[@]}" "$dist/"
