@@ -99,7 +99,7 @@ RAYLIB_VERSION_RE='^([0-9]+:)?6\.0([.+~-]|$)'
 GLFW_SUITE=trixie
 GLFW_VERSION_RE='^([0-9]+:)?3\.4([.+~-]|$)'
 # Bump when the build recipe below or a file in patches/ changes, to force a rebuild.
-RECIPE=2
+RECIPE=3
 WEB_RECIPE=1
 
 REPO_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
