@@ -29,7 +29,7 @@ source "$here/../window/scene_checks.sh"
 
 work=$(mktemp -d)
 ulimit -c 0
-cd "$work"
+cd "$work" || exit 1
 mkdir -m 700 runtime
 shots=${ORVAN_DESKTOP_SHOTS:-}
 [ -z "$shots" ] || mkdir -p "$shots"
@@ -50,10 +50,10 @@ trap 'desktop_stop; [ -z "${program_pid:-}" ] || kill -9 "$program_pid" 2>/dev/n
 # launch LOG: the program, until the desktop knows its window (20 s at most);
 # sets name to what the desktop calls it
 launch() {
-    local i
+
     desktop_launch "$1"
     name=""
-    for i in $(seq 1 100); do
+    for _ in $(seq 1 100); do
         name=$(desktop_window_name 2>/dev/null) && [ -n "$name" ] && return 0
         kill -0 "$program_pid" 2>/dev/null || break
         sleep 0.2

@@ -14,8 +14,8 @@ desktop_start() {
     xvfb_start || return 1
     HOME=$work XDG_CONFIG_HOME=$work/config openbox --sm-disable >openbox.log 2>&1 &
     OPENBOX_PID=$!
-    local i
-    for i in $(seq 1 200); do  # ready once it names itself on the root window
+
+    for _ in $(seq 1 200); do  # ready once it names itself on the root window
         [ "$(wmctrl -m 2>/dev/null | sed -n 's/^Name: //p')" = Openbox ] && break
         kill -0 "$OPENBOX_PID" 2>/dev/null || break
         sleep 0.1
@@ -49,8 +49,8 @@ desktop_window_rect() {
 desktop_title_rect() {
     # The frame's extents (left, right, top, bottom) around the contents: the
     # title bar is the frame's top part.
-    local x y w h left right top
-    read -r x y w h < <(desktop_window_rect)
+    local x y w left right top
+    read -r x y w _ < <(desktop_window_rect)
     read -r left right top _ < <(xprop -id "$(openbox_wid)" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
     echo "$((x - left)) $((y - top)) $((w + left + right)) $top"
 }
@@ -59,7 +59,7 @@ desktop_close_xy() {
     # openbox draws each button in a small square window of its own inside
     # the frame; in the default layout the close button is the last one, at
     # the right. The frame is the program's window's parent.
-    local frame
+    local frame y top
     frame=$(xwininfo -tree -id "$(openbox_wid)" | awk '/Parent window id:/ {print $4}')
     read -r _ y _ top < <(desktop_title_rect)
     # "  0x2002ab (has no name): ()  12x12+1264+3  +1424+74": size, position

@@ -18,7 +18,7 @@
 SWAY_PID=""
 
 desktop_start() {
-    local i run_as=()
+    local run_as=()
     mkdir -p sway-home
     printf '%s\n' 'output HEADLESS-1 resolution 1600x900 position 0 0' 'default_border normal 2' \
         'xwayland disable' 'for_window [title=".*"] floating enable' >sway.config
@@ -33,7 +33,7 @@ desktop_start() {
     SWAY_PID=$!
     export XDG_RUNTIME_DIR=$work/runtime
     unset SWAYSOCK WAYLAND_DISPLAY
-    for i in $(seq 1 200); do  # its IPC socket and its Wayland socket (wayland-N)
+    for _ in $(seq 1 200); do  # its IPC socket and its Wayland socket (wayland-N)
         SWAYSOCK=$(ls runtime/sway-ipc.*.sock 2>/dev/null | head -n 1)
         WAYLAND_DISPLAY=$(ls runtime 2>/dev/null | grep -xE 'wayland-[0-9]+' | head -n 1)
         if [ -n "$SWAYSOCK" ] && [ -n "$WAYLAND_DISPLAY" ] && SWAYSOCK=$work/$SWAYSOCK swaymsg -t get_version >/dev/null 2>&1; then
@@ -65,7 +65,7 @@ def text(value):
         return " ".join(str(value[k]) for k in ("x", "y", "width", "height"))
     return str(value)
 for view in views(json.load(sys.stdin)):
-    if view.get("pid") == pid and view.get("app_id") is not None:
+    if view.get("pid") == pid:
         print(" ".join(text(view[f]) for f in fields))
         sys.exit(0)
 sys.exit(1)' "$program_pid" "$@"
