@@ -27,6 +27,10 @@ desktop_start() {
         chmod 644 sway.config
         chown nobody: runtime sway-home || return 1
         run_as=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups)
+        if ! "${run_as[@]}" test -r "$work/sway.config" -a -w "$work/runtime"; then
+            echo "nobody cannot reach $work (TMPDIR in a private folder?): sway cannot run as nobody"
+            return 1
+        fi
     fi
     "${run_as[@]}" env -i PATH="$PATH" HOME="$work/sway-home" XDG_RUNTIME_DIR="$work/runtime" \
         WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 sway -c "$work/sway.config" >sway.log 2>&1 &
