@@ -15,7 +15,7 @@ RAYLIB_VERSION_RE='^([0-9]+:)?6\.0([.+~-]|$)'
 GLFW_SUITE=trixie
 GLFW_VERSION_RE='^([0-9]+:)?3\.4([.+~-]|$)'
 # Bump when the build recipe below or a file in patches/ changes, to force a rebuild.
-RECIPE=2
+RECIPE=3
 
 # Prints a description of a raylib 6.0 already on the system, if any.
 find_system_raylib() {

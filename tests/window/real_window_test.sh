@@ -61,6 +61,10 @@ if [ -n "$wid" ]; then
     # cannot show it: C.UTF-8 (set above) reads the title's em dash as is.
     title=$(xprop -id "$wid" _NET_WM_NAME)
     check "title" test "$title" = '_NET_WM_NAME(UTF8_STRING) = "QUENDRA / Orvan Engine — Live GPU Window (Raylib/OpenGL)"'
+    # Named after the program (GLFW patched; raylib gives it no class hint),
+    # as its desktop entry is: what desktops match the window with.
+    class=$(xprop -id "$wid" WM_CLASS)
+    check "WM_CLASS (got ${class#*= })" test "$class" = 'WM_CLASS(STRING) = "orvan-demo-window", "orvan-demo-window"'
     geometry=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
     check "size 1280x720 (got $geometry)" test "$geometry" = 1280x720
     sleep 1.2

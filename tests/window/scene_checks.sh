@@ -4,6 +4,13 @@
 #
 #   count IMAGE GEOMETRY COLOUR   pixels of exactly COLOUR in GEOMETRY
 #   scene_checks IMAGE [LABEL]    the checks, each named with LABEL before it
+#   contents_rect IMAGE           "X Y W H" of the window's contents in a
+#                                 screenshot of the whole screen: the box around
+#                                 the pixels of the scene's background colour,
+#                                 which only the window shows
+#   title_bar_checks IMAGE "X Y W H" ["CX CY"] [LABEL]
+#                                 a title bar in that box of a screenshot with
+#                                 the title, and a close button centred at CX CY
 #
 # Checks count pixels of an exact colour in a region of a screenshot taken
 # about a second after the window appeared. llvmpipe draws the unlit spheres,
@@ -36,4 +43,32 @@ scene_checks() {
     check "${l}solid spheres ($n px)" test "$n" -ge 5000
     n=$(count "$shot" 1280x620+0+100 "rgb(255,180,50)")
     check "${l}wire cube ($n px)" test "$n" -ge 500
+}
+
+contents_rect() {
+    # Opening (a 5x5 square) drops lone pixels of that colour elsewhere (in a
+    # desktop's wallpaper); a black border of one pixel makes -trim cut to the
+    # box, and the offset counts it.
+    convert "$1" -alpha off -fill white -opaque "rgb(10,10,18)" -fill black +opaque white \
+        -morphology Open Square:2 -bordercolor black -border 1 -trim -format '%X %Y %w %h' info: |
+        awk '{ print $1 - 1, $2 - 1, $3, $4 }'
+}
+
+# The title is read with tesseract (OCR) from the bar scaled up three times,
+# as grey: only "Orvan Engine" must be read exactly, since themes draw the
+# title's em dash, slashes and brackets in ways OCR may misread; a bar with no
+# text, or another text, fails. The close button is drawn if the 16x16 square
+# at its centre is not plain: the standard deviation of its grey levels, 0 on
+# a plain bar and about 0.25 with a cross drawn, must reach 0.05.
+title_bar_checks() {
+    local shot=$1 l=${4:+$4: } x y w h cx cy text sd
+    read -r x y w h <<<"$2"
+    text=$(convert "$shot" -crop "${w}x${h}+$x+$y" +repage -colorspace gray -resize 300% png:- |
+        tesseract stdin stdout --psm 7 2>/dev/null | tr -s '\n' ' ')
+    check "${l}title bar at ($x, $y) ${w}x${h} shows the title (read: ${text% })" grep -qF "Orvan Engine" <<<"$text"
+    [ -n "${3:-}" ] || return 0
+    read -r cx cy <<<"$3"
+    sd=$(convert "$shot" -crop "16x16+$((cx - 8))+$((cy - 8))" +repage -colorspace gray \
+        -format '%[fx:round(standard_deviation*1000)]' info:)
+    check "${l}close button drawn at ($cx, $cy) (grey deviation $sd/1000)" test "$sd" -ge 50
 }
