@@ -137,6 +137,9 @@ desktop_stop() {
         [ "$pid" != $$ ] && kill "$pid" 2>/dev/null
     done
     if [ -n "$gnome_session_pid" ]; then
+        # dbus-run-session ends its bus when the compositor has ended; ended
+        # itself first, it would leave the bus running.
+        for i in $(seq 1 50); do kill -0 "$gnome_session_pid" 2>/dev/null || break; sleep 0.1; done
         kill "$gnome_session_pid" 2>/dev/null
         wait "$gnome_session_pid" 2>/dev/null
         gnome_session_pid=""

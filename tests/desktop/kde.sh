@@ -139,6 +139,9 @@ desktop_stop() {
         kde_pid=""
     fi
     if [ -n "$kde_session_pid" ]; then
+        # dbus-run-session ends its bus when the compositor has ended; ended
+        # itself first, it would leave the bus running.
+        for i in $(seq 1 50); do kill -0 "$kde_session_pid" 2>/dev/null || break; sleep 0.1; done
         kill "$kde_session_pid" 2>/dev/null
         wait "$kde_session_pid" 2>/dev/null
         kde_session_pid=""
