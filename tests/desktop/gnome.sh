@@ -25,7 +25,7 @@ gnome_title_height=24
 gnome_button_width=32
 
 desktop_start() {
-    local i
+    local i version extension
     for tool in gnome-shell dbus-run-session dbus-daemon; do
         command -v "$tool" >/dev/null || { echo "$tool not found: run scripts/setup-deps.sh --tests"; return 1; }
     done
@@ -43,9 +43,15 @@ enable-animations=false
 [org/gnome/desktop/notifications]
 show-banners=false
 KEYS
-    cp "$gnome_here/gnome_extension.js" "$work/home/.local/share/gnome-shell/extensions/$gnome_uuid/extension.js"
-    printf '{"uuid": "%s", "name": "Desktop test", "description": "Window frames for a test", "shell-version": ["43"]}\n' \
-        "$gnome_uuid" >"$work/home/.local/share/gnome-shell/extensions/$gnome_uuid/metadata.json"
+    version=$(gnome-shell --version | grep -oE '[0-9]+' | head -n 1)
+    extension=$work/home/.local/share/gnome-shell/extensions/$gnome_uuid
+    printf '{"uuid": "%s", "name": "Desktop test", "description": "Window frames for a test", "shell-version": ["%s"]}\n' \
+        "$gnome_uuid" "$version" >"$extension/metadata.json"
+    if [ "$version" -ge 45 ]; then
+        { echo "import Gio from 'gi://Gio';"; echo "import * as Main from 'resource:///org/gnome/shell/ui/main.js';"; cat "$gnome_here/gnome_extension.js"; echo 'export default DesktopTest;'; }
+    else
+        { echo 'const { Gio } = imports.gi;'; echo 'const Main = imports.ui.main;'; cat "$gnome_here/gnome_extension.js"; echo 'function init() { return new DesktopTest(); }'; }
+    fi >"$extension/extension.js"
     # The shell refuses to start without a system bus (its login manager
     # code connects to it); a private bus daemon stands in for it, so the
     # machine's own system bus (if any) is never used.

@@ -2,12 +2,15 @@
 // A GNOME Shell extension for tests/desktop/gnome.sh: the shell's own record
 // of where its windows are, which its D-Bus interfaces do not give. Exported on
 // the shell's session-bus connection at /org/orvan/DesktopTest.
-/* exported init */
-const { Gio } = imports.gi;
+//
+// The class alone: gnome.sh adds the lines that differ between the shell's
+// two kinds of extension, the old one (GNOME 43: `imports.gi` and an init()
+// function) and modules (GNOME 45 on: `import` and a default export).
 
 const IFACE = `<node><interface name="org.orvan.DesktopTest">
   <method name="Frames"><arg type="s" direction="out"/></method>
   <method name="Screen"><arg type="s" direction="out"/></method>
+  <method name="Started"><arg type="b" direction="out"/></method>
 </interface></node>`;
 
 class DesktopTest {
@@ -31,12 +34,14 @@ class DesktopTest {
         }).join('\n');
     }
 
+    // The shell has finished starting: it opens the overview at the end of
+    // that, so closing the overview before would not last.
+    Started() {
+        return !Main.layoutManager._startingUp;
+    }
+
     Screen() {
         const [width, height] = global.display.get_size();
         return `${width} ${height}`;
     }
-}
-
-function init() {
-    return new DesktopTest();
 }

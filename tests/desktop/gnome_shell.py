@@ -2,7 +2,7 @@
 """GNOME Shell's own D-Bus interfaces, for tests/desktop/gnome.sh.
 
 usage: gnome_shell.py COMMAND [ARGS], on the session bus in DBUS_SESSION_BUS_ADDRESS
-  ready                 GNOME Shell answers and its overview is closed (closes it)
+  ready                 GNOME Shell has started and its overview is closed (closes it)
   windows               one line per window: PID APP_ID X Y W H (the frame, title bar included;
                         "-" for no app_id)
   screenshot FILE       the whole screen as a PNG
@@ -45,11 +45,13 @@ def shell_prop(name, value=None):
 
 
 def ready():
+    (started,) = call('org.gnome.Shell', '/org/orvan/DesktopTest', 'org.orvan.DesktopTest', 'Started',
+                      None, '(b)')
+    if not started:
+        return False
     if shell_prop('OverviewActive'):
         shell_prop('OverviewActive', GLib.Variant('b', False))
         return False
-    # the extension's interface is there too
-    call('org.gnome.Shell', '/org/orvan/DesktopTest', 'org.orvan.DesktopTest', 'Frames', None, '(s)')
     return True
 
 

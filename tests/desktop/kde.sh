@@ -36,7 +36,7 @@ desktop_start() {
     # screenshots and send input, which it otherwise allows only to programs
     # whose desktop entries ask for it.
     env -i PATH="$PATH" HOME="$work/kde-home" XDG_CONFIG_HOME="$work/kde-home/.config" \
-        XDG_RUNTIME_DIR="$work/runtime" LC_ALL=C.UTF-8 \
+        XDG_RUNTIME_DIR="$work/runtime" LC_ALL=C.UTF-8 QT_LOGGING_RULES=kwin_scripting.debug=true \
         KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1 KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 \
         dbus-run-session -- sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$0/kde.bus"; echo $$ >"$0/kde.pid"
             exec "$0/kde-bin/kwin_wayland" --virtual --width 1600 --height 900 --socket orvan-kde \
@@ -68,7 +68,7 @@ kde_window() {
     kde_queries=$((kde_queries + 1))
     tag="orvan-query-$kde_queries"
     cat >"$tag.js" <<JS
-workspace.clientList().forEach(function (c) {
+(workspace.windowList ? workspace.windowList() : workspace.clientList()).forEach(function (c) {
     if (c.pid !== ${program_pid:-0}) return;
     var f = c.frameGeometry, b = c.bufferGeometry;
     print("$tag " + (c.desktopFileName || "-") + " " + [f.x, f.y, f.width, f.height, b.x, b.y, b.width, b.height].join(" "));
@@ -77,7 +77,10 @@ print("$tag end");
 JS
     id=$(kde_dbus gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.loadScript \
         "$work/$tag.js" "$tag" 2>/dev/null | tr -dc 0-9) || return 1
-    kde_dbus gdbus call --session -d org.kde.KWin -o "/$id" -m org.kde.kwin.Script.run >/dev/null 2>&1 || return 1
+    # the script's object: /ID (kwin 5), /Scripting/ScriptID (kwin 6)
+    kde_dbus gdbus call --session -d org.kde.KWin -o "/$id" -m org.kde.kwin.Script.run >/dev/null 2>&1 ||
+        kde_dbus gdbus call --session -d org.kde.KWin -o "/Scripting/Script$id" -m org.kde.kwin.Script.run \
+            >/dev/null 2>&1 || return 1
     for i in $(seq 1 50); do
         grep -aq "^js: $tag end" kwin.log && break
         sleep 0.1
