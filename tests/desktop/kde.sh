@@ -35,7 +35,8 @@ desktop_start() {
     cp /usr/bin/kwin_wayland kde-bin/kwin_wayland || return 1
     backend=(--virtual)
     kde_nested=""
-    if [ "$(kde-bin/kwin_wayland --version | grep -oE '[0-9]+' | head -n 1)" -ge 6 ] &&
+    # (with the private runtime folder: Qt makes /tmp/runtime-$USER without one)
+    if [ "$(XDG_RUNTIME_DIR="$work/runtime" kde-bin/kwin_wayland --version | grep -oE '[0-9]+' | head -n 1)" -ge 6 ] &&
         ! ls /dev/dri/renderD* >/dev/null 2>&1; then
         # kwin 6 renders with OpenGL only on a GPU's render node; on a machine
         # without one it composites with QPainter, and offers no ScreenShot2
