@@ -37,11 +37,21 @@ trap 'rm -rf "$work"' EXIT
 
 # ---- Debian policy ----------------------------------------------------------------
 # Tags wrong for these packages would be overridden in the package, each with
-# its reason; there are none.
+# its reason; there are none. One tag is left to the check below instead:
+# Debian 13's lintian reports appstreamcli's warning that the AppStream id is
+# not reverse-DNS as appstream-metadata-validation-failed. The id is the
+# program's name on purpose (see the AppStream check), and an override in the
+# package would be an error for Debian 12's lintian, which knows no such tag
+# ("alien-tag"), as is suppressing it there. The AppStream file is validated
+# below with that one finding lowered, so any other problem in it still fails.
 # lintian leaves temporary files (mldbm-elf-*) behind: they go into $work.
 mkdir -p "$work/tmp"
+suppress=()
+if lintian-explain-tags appstream-metadata-validation-failed >/dev/null 2>&1; then
+    suppress=(--suppress-tags appstream-metadata-validation-failed)
+fi
 for file in "$deb" "$dev"; do
-    TMPDIR=$work/tmp lintian --fail-on error,warning "$file" >"$work/lintian" 2>&1
+    TMPDIR=$work/tmp lintian --fail-on error,warning "${suppress[@]}" "$file" >"$work/lintian" 2>&1
     status=$?
     sed 's/^/     | /' "$work/lintian"
     check "lintian: no error or warning in ${file##*/}" test "$status" -eq 0
