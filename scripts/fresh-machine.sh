@@ -3,13 +3,20 @@
 # The README's test command (or with --run its run command) on a new, minimal
 # Debian system, as a new user would run it there.
 #
-# usage: scripts/fresh-machine.sh [--run] [SUITE [root|user [LOCALE]]]
-#        (default: bookworm root, no locale)
+# usage: scripts/fresh-machine.sh [--run] [--arch ARCH] [SUITE [root|user [LOCALE]]]
+#        (default: bookworm root, no locale, this machine's architecture)
 #
-#  1. A minimal Debian of SUITE (debootstrap --variant=minbase). The base system
-#     is kept in a cache between runs on one machine (ORVAN_FRESH_CACHE, default
+#  1. A minimal Debian of SUITE (debootstrap --variant=minbase) for ARCH, a
+#     Debian architecture name (arm64, say). The base system is kept in a cache
+#     between runs on one machine (ORVAN_FRESH_CACHE, default
 #     /var/cache/orvan-fresh-machine, renewed after 7 days); nothing the project
 #     installs is ever cached.
+#     A foreign ARCH runs emulated, and needs from this machine: binfmt_misc
+#     (the kernel's handlers for foreign executables; mounted here when the
+#     kernel has it) with a qemu-user handler for ARCH registered with the F
+#     flag, so that it works inside the new system. Debian's qemu-user-static
+#     registers one (through binfmt-support). Without either the script fails
+#     at once and says which is missing.
 #  2. Its apt sources name the Debian archives this machine uses, for SUITE
 #     (SUITE, SUITE-updates, SUITE-security where this machine has the
 #     counterpart), and it gets this machine's apt settings (the files in
@@ -17,7 +24,9 @@
 #     same site would.
 #  3. The current commit (HEAD, not uncommitted changes) is cloned into the
 #     home folder of root, or of a new user "orvan" who may use sudo.
-#  4. scripts/test.sh (with --run scripts/run.sh) runs there with the
+#  4. scripts/test.sh (with --run scripts/run.sh; for a foreign ARCH
+#     scripts/run.sh and then scripts/test.sh $ORVAN_FRESH_TESTS, by default
+#     "--lean default package": what fits an emulated machine) runs there with the
 #     environment of a fresh login (HOME, PATH, TERM, and for the user USER,
 #     LOGNAME and SHELL; no LANG, no display), no standard input, and proc,
 #     sys, dev, dev/pts and dev/shm mounted. Its time, the Debian packages it
@@ -37,7 +46,8 @@
 # The inner output is shown with a "[SUITE/MODE]" prefix. The last line is
 #   fresh-machine: SUITE MODE [LOCALE]: <the inner summary line>
 # and the exit status is 0 only if the inner run passed (with --run: the
-# program was built and stopped for want of a display, as it must there) and
+# program was built and stopped for want of a display, as it must there; for a
+# foreign ARCH both) and
 # left nothing behind in the user's home owned by root, nor anything in /tmp.
 set -euo pipefail
 # shellcheck source=lib/common.sh
@@ -45,10 +55,15 @@ source "$(dirname "$0")/lib/common.sh"
 
 args=("$@")
 command=scripts/test.sh
-if [ "${1:-}" = --run ]; then
-    command=scripts/run.sh
+arch=
+while [ $# -gt 0 ]; do
+    case $1 in
+        --run) command=scripts/run.sh ;;
+        --arch) arch=${2:-}; shift ;;
+        *) break ;;
+    esac
     shift
-fi
+done
 suite=${1:-bookworm}
 mode=${2:-root}
 lang=${3:-}
@@ -56,7 +71,7 @@ repo=$REPO
 say() { printf 'fresh-machine: %s\n' "$*"; }
 die() { printf 'fresh-machine: FAIL %s\n' "$*" >&2; exit 1; }
 
-case $mode in root | user) ;; *) die "usage: scripts/fresh-machine.sh [--run] [SUITE [root|user [LOCALE]]]" ;; esac
+case $mode in root | user) ;; *) die "usage: scripts/fresh-machine.sh [--run] [--arch ARCH] [SUITE [root|user [LOCALE]]]" ;; esac
 [[ $lang =~ ^([a-z]{2,3}_[A-Z]{2}\.UTF-8)?$ ]] || die "not a UTF-8 locale name such as de_DE.UTF-8: $lang"
 [[ $suite =~ ^[a-z]+$ ]] || die "not a Debian suite name: $suite"
 if [ -e /etc/orvan-fresh-machine ]; then
@@ -68,6 +83,18 @@ if [ "$EUID" -ne 0 ]; then
     exec sudo -- "$REPO/scripts/fresh-machine.sh" "${args[@]}"
 fi
 command -v debootstrap >/dev/null || die "debootstrap is missing: run scripts/setup-deps.sh --tests"
+host_arch=$(dpkg --print-architecture)
+arch=${arch:-$host_arch}
+[[ $arch =~ ^[a-z0-9]+$ ]] || die "not a Debian architecture name: $arch"
+machine=$suite
+if [ "$arch" != "$host_arch" ]; then
+    machine=$suite/$arch
+    # shellcheck source=lib/foreign-arch.sh
+    source "$repo/scripts/lib/foreign-arch.sh"
+    why=$(foreign_arch_ready "$arch") || die "$why"
+    say "$arch runs emulated: $why"
+    [ "$command" = scripts/run.sh ] || command="scripts/run.sh; scripts/test.sh ${ORVAN_FRESH_TESTS---lean default package}"
+fi
 
 # shellcheck source=lib/debian-archive.sh
 source "$repo/scripts/lib/debian-archive.sh"
@@ -86,21 +113,22 @@ fi
 
 # ---- the base system (cached) ------------------------------------------------
 cache=${ORVAN_FRESH_CACHE:-/var/cache/orvan-fresh-machine}
-base=$cache/$suite-minbase.tar
+base=$cache/$suite-$arch-minbase.tar
 mkdir -p "$cache"
-exec 8>"$cache/$suite.lock"
+exec 8>"$cache/$suite-$arch.lock"
 flock 8
 started=$SECONDS
 if [ -f "$base" ] && [ "$(cat "$base.mirror" 2>/dev/null)" = "$mirror" ] &&
     [ -z "$(find "$base" -mtime +7)" ]; then
-    say "$suite base system from the cache ($base)"
+    say "$suite ($arch) base system from the cache ($base)"
 else
-    say "making a minimal $suite from $mirror"
-    staging=$(mktemp -d "$cache/$suite.XXXXXX")
-    if ! debootstrap --variant=minbase "$suite" "$staging/root" "$mirror" >"$cache/$suite-debootstrap.log" 2>&1; then
-        tail -n 20 "$cache/$suite-debootstrap.log" >&2
+    say "making a minimal $suite ($arch) from $mirror"
+    staging=$(mktemp -d "$cache/$suite-$arch.XXXXXX")
+    if ! debootstrap --arch="$arch" --variant=minbase "$suite" "$staging/root" "$mirror" \
+        >"$cache/$suite-$arch-debootstrap.log" 2>&1; then
+        tail -n 20 "$cache/$suite-$arch-debootstrap.log" >&2
         rm -rf --one-file-system "$staging"
-        die "debootstrap $suite from $mirror failed (is the archive reachable?)"
+        die "debootstrap $suite ($arch) from $mirror failed (is the archive reachable, and has it $arch?)"
     fi
     tar -C "$staging/root" --numeric-owner -cf "$base.new" .
     rm -rf --one-file-system "$staging"
@@ -138,7 +166,7 @@ for conf in /etc/apt/apt.conf.d/*; do
     dpkg-query -S "$conf" >/dev/null 2>&1 || cp -a "$conf" "$root/etc/apt/apt.conf.d/"
 done
 cp /etc/resolv.conf "$root/etc/resolv.conf"
-echo "made by scripts/fresh-machine.sh: $suite $mode $lang" >"$root/etc/orvan-fresh-machine"
+echo "made by scripts/fresh-machine.sh: $suite $arch $mode $lang" >"$root/etc/orvan-fresh-machine"
 
 if [ "$mode" = user ]; then
     home=/home/orvan
@@ -162,27 +190,34 @@ git -C "$root$home/orvan-demo-window" checkout --quiet --detach "$commit"
 source "$REPO/scripts/lib/fresh-machine-inner.sh"
 export -f inner
 
-say "$suite as $mode${lang:+, LANG=$lang}: $command in $home/orvan-demo-window (commit ${commit:0:12})"
+say "$machine as $mode${lang:+, LANG=$lang}: $command in $home/orvan-demo-window (commit ${commit:0:12})"
 started=$SECONDS
 log=$work/test.log
 set +e
 unshare --mount --pid --fork --kill-child --propagation private \
     bash -c 'inner "$@"' inner "$root" "$mode" "$home" "$lang" "$command" "${login[@]}" 2>&1 </dev/null |
-    tee "$log" | sed -u "s|^|[$suite/$mode${lang:+/$lang}] |"
+    tee "$log" | sed -u "s|^|[$machine/$mode${lang:+/$lang}] |"
 status=${PIPESTATUS[0]}
 set -e
-say "$suite as $mode${lang:+ ($lang)}: ran for $((SECONDS - started)) s, exit status $status"
+say "$machine as $mode${lang:+ ($lang)}: ran for $((SECONDS - started)) s, exit status $status"
 
 result=$(grep -E '^tests: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1 || true)
+# There is no display there: scripts/run.sh must have built the program, which
+# must have started and stopped for want of one, with its message and 1.
 if [ "$command" = scripts/run.sh ]; then
-    # There is no display there: the program must have been built, have
-    # started, and have stopped for want of one, with its message and 1.
     result="the program stopped for want of a display"
     if [ "$status" -ne 1 ] || ! grep -qF "a graphical display is needed" "$log"; then
         result="the program did not start (status $status)"
         status=1
     else
         status=0
+    fi
+elif [[ $command == scripts/run.sh\;* ]]; then
+    if grep -qF "a graphical display is needed" "$log"; then
+        result="the program stopped for want of a display; ${result:-no summary line}"
+    else
+        result="the program did not start; ${result:-no summary line}"
+        status=1
     fi
 fi
 if [ "$mode" = user ]; then
@@ -197,5 +232,5 @@ if [ -n "$leftover" ]; then
     say "FAIL left in /tmp: $leftover"
     status=1
 fi
-say "$suite $mode${lang:+ $lang}: ${result:-no summary line (the run broke off)}"
+say "$machine $mode${lang:+ $lang}: ${result:-no summary line (the run broke off)}"
 exit "$status"

@@ -3,7 +3,8 @@
 # namespaces (it sources this file and exports the function):
 #
 #   inner ROOT MODE HOME LANG COMMAND LOGIN...
-#       runs COMMAND (scripts/test.sh or scripts/run.sh) in the clone in HOME
+#       runs COMMAND (scripts/test.sh, scripts/run.sh, or the one and then
+#       the other, as a line for bash) in the clone in HOME
 #       of the system in ROOT, as LOGIN (a command prefix: runuser or env -i
 #       and the login's environment); prints its time, the Debian packages
 #       and the size of /usr before and after; returns its exit status
@@ -39,7 +40,7 @@ inner() {
     packages() { chroot "$root" dpkg-query -W -f '${db:Status-Abbrev}\n' | grep -c '^ii'; }
     usr() { du -sxm "$root/usr" | cut -f1; }
     set -- "$(packages)" "$(usr)" "$SECONDS" "$@"
-    chroot "$root" "${@:4}" bash -c "cd $home/orvan-demo-window && exec $command" </dev/null || status=$?
+    chroot "$root" "${@:4}" bash -c "cd $home/orvan-demo-window && $command" </dev/null || status=$?
     echo "fresh-machine: $command ran for $((SECONDS - $3)) s, exit status $status;" \
         "Debian packages $1 before, $(packages) after; /usr $2 MiB before, $(usr) MiB after"
     return "$status"
