@@ -2,7 +2,7 @@
 # `cpack` in a build tree (or `cmake --workflow --preset release`) makes two
 # Debian packages from the components of cmake/install.cmake, under /usr:
 #
-#   orvan-demo-window_<version>_amd64.deb   component runtime: the program,
+#   orvan-demo-window_<version>_<arch>.deb   component runtime: the program,
 #       its private raylib and the desktop entry. Its dependencies are what
 #       dpkg-shlibdeps finds in the executable and the bundled raylib (libc6,
 #       libx11-6), plus the libraries GLFW inside raylib loads with dlopen:
@@ -13,7 +13,7 @@
 #       and libdecor with its cairo plugin, which GLFW loads on a compositor
 #       that draws no title bars itself (GNOME, weston): without them the
 #       window has a blank bar with no title and no buttons there.
-#   liborvan-dev_<version>_amd64.deb        component development: the engine's
+#   liborvan-dev_<version>_<arch>.deb        component development: the engine's
 #       headers, static library, CMake package and pkg-config file.
 #
 # Each holds Debian's copyright file, changelog.gz and (the program) its manual

@@ -25,8 +25,9 @@ if ! cmake --workflow --preset release >"$PWD/build/release-workflow.log" 2>&1; 
     exit 1
 fi
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
-deb=build/release/orvan-demo-window_${version}_amd64.deb
-dev=build/release/liborvan-dev_${version}_amd64.deb
+arch=$(dpkg --print-architecture)
+deb=build/release/orvan-demo-window_${version}_${arch}.deb
+dev=build/release/liborvan-dev_${version}_${arch}.deb
 for file in "$deb" "$dev"; do
     [ -f "$file" ] || { echo "package: $file was not made"; exit 1; }
     echo "package: $file, $(stat -c %s "$file") bytes"

@@ -142,6 +142,9 @@ say "base system ready in $((SECONDS - started)) s"
 work=$(mktemp -d /var/tmp/orvan-fresh-machine.XXXXXX)
 root=$work/root
 cleanup() {
+    # Interrupted: the run's namespace, and every process in it, ends with its
+    # first process.
+    if pkill -KILL -P $$ -x unshare 2>/dev/null; then sleep 1; fi
     if [ "${ORVAN_FRESH_KEEP:-0}" = 1 ]; then
         say "kept the system in $root (ORVAN_FRESH_KEEP=1)"
         return

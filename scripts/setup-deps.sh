@@ -4,8 +4,11 @@
 #
 #  1. The Debian packages of scripts/packages/program.list that are not
 #     installed yet: what building and running the program needs. With --web
-#     also web.list (the build for the browser); with --tests web.list and
-#     tests.list (only the tests, checks and measurements need them).
+#     also web.list (the build for the browser); with --tests web.list,
+#     tests.list and desktops.list (only the tests, checks and measurements
+#     need them), or with --tests --lean (or ORVAN_LEAN=1) all but
+#     desktops.list, the real desktops and browsers. A name marked "[ARCH...]"
+#     in a list is installed only on those architectures.
 #  2. raylib 6.0, which Debian 12 does not ship (scripts/lib/raylib-desktop.sh):
 #     unless a system raylib 6.0 is found, the Debian source packages of raylib
 #     6.0 (unstable) and GLFW 3.4 (trixie) are fetched through a private apt
@@ -25,7 +28,7 @@
 #                     OpenGL ES 2 / WebGL), with raylib.h and a CMake package
 #     with its own stamp file.
 #
-# Usage: scripts/setup-deps.sh [--web] [--tests]   (from any directory, needs no stdin)
+# Usage: scripts/setup-deps.sh [--web] [--tests [--lean]]   (from any directory, needs no stdin)
 #
 # As root it installs with apt-get; as another user through sudo.
 #
@@ -89,8 +92,14 @@ cmake_install() {
 
 # --- Debian packages --------------------------------------------------------
 
-# package_list NAME: the package names in scripts/packages/NAME.list.
-package_list() { sed 's/#.*//' "$REPO/scripts/packages/$1.list" | awk 'NF { print $1 }'; }
+# package_list NAME: the package names in scripts/packages/NAME.list for this
+# machine's architecture: a name followed by "[ARCH ...]" only on those.
+package_list() {
+    sed 's/#.*//' "$REPO/scripts/packages/$1.list" | awk -v arch="$(dpkg --print-architecture)" '
+        NF == 0 { next }
+        $2 !~ /^\[/ { print $1; next }
+        { gsub(/[][]/, " "); for (i = 2; i <= NF; i++) if ($i == arch) { print $1; next } }'
+}
 
 is_installed() {
     local status
@@ -139,13 +148,16 @@ source "$REPO/scripts/lib/raylib-web.sh"
 
 lists=(program)
 with_web=0
+lean=${ORVAN_LEAN:-0}
 for arg in "$@"; do
     case $arg in
-        --tests) lists=(program web tests) with_web=1 ;;
+        --tests) lists=(program web tests desktops) with_web=1 ;;
         --web) ((with_web)) || lists+=(web) with_web=1 ;;
-        *) die "usage: scripts/setup-deps.sh [--web] [--tests]" ;;
+        --lean) lean=1 ;;
+        *) die "usage: scripts/setup-deps.sh [--web] [--tests [--lean]]" ;;
     esac
 done
+if [[ $lean == 1 && ${lists[*]} == *desktops ]]; then unset 'lists[-1]'; fi
 mkdir -p "$LOG_DIR"
 # One run at a time per checkout.
 exec 9>"$DEPS_DIR/.lock"

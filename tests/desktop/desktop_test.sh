@@ -8,7 +8,7 @@
 # the desktop's own close request) ends the program with 0, as Esc does; on
 # Wayland, the compositor going away ends it within 2 s.
 #
-# usage: desktop_test.sh DESKTOP PROGRAM SEND_CLOSE_REQUEST
+# usage: desktop_test.sh DESKTOP PROGRAM SEND_CLOSE_REQUEST FRAME_COUNTER
 #
 # DESKTOP names the adapter tests/desktop/DESKTOP.sh, which says how to start
 # that desktop, take a screenshot, click, press Esc and learn the window's
@@ -16,7 +16,8 @@
 # gives the defaults). SEND_CLOSE_REQUEST is tests/window/send_close_request.c's
 # program, for X11 adapters. Screenshots are kept in $ORVAN_DESKTOP_SHOTS (if
 # set) as DESKTOP-*.png. ORVAN_PROGRAM_PRELOAD, if set, is preloaded into the
-# program.
+# program. What is done to the window waits for frames it has drawn
+# (FRAME_COUNTER's count), not for a fixed time.
 set -uo pipefail
 export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 desktop=$1
@@ -25,12 +26,14 @@ send_close_request=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/check.sh"
 source "$here/../lib/xvfb.sh"  # wait_exit, and xvfb_start for X11 desktops
+source "$here/../lib/frames.sh"
 source "$here/../window/scene_checks.sh"
 
 work=$(mktemp -d)
 ulimit -c 0
 cd "$work" || exit 1
 mkdir -m 700 runtime
+frames_setup "$4" "$work/frames"
 shots=${ORVAN_DESKTOP_SHOTS:-}
 [ -z "$shots" ] || mkdir -p "$shots"
 
@@ -40,20 +43,19 @@ shots=${ORVAN_DESKTOP_SHOTS:-}
 #   desktop_title_rect  desktop_close_xy  desktop_screenshot FILE
 #   desktop_click X Y  desktop_close  desktop_key_escape  desktop_kill  desktop_stop
 desktop_launch() {
-    env -i PATH="$PATH" HOME="$work" "${DESKTOP_ENV[@]}" \
-        ${ORVAN_PROGRAM_PRELOAD:+LD_PRELOAD=$ORVAN_PROGRAM_PRELOAD} "$program" >"$1" 2>&1 &
+    env -i PATH="$PATH" HOME="$work" "${DESKTOP_ENV[@]}" "${FRAMES_ENV[@]}" "$program" >"$1" 2>&1 &
     program_pid=$!
 }
 source "$here/$desktop.sh"
 trap 'desktop_stop; [ -z "${program_pid:-}" ] || kill -9 "$program_pid" 2>/dev/null; rm -rf "$work"' EXIT
 
-# launch LOG: the program, until the desktop knows its window (20 s at most);
+# launch LOG: the program, until the desktop knows its window (60 s at most);
 # sets name to what the desktop calls it
 launch() {
-
+    frames_reset
     desktop_launch "$1"
     name=""
-    for _ in $(seq 1 100); do
+    for _ in $(seq 1 300); do
         name=$(desktop_window_name 2>/dev/null) && [ -n "$name" ] && return 0
         kill -0 "$program_pid" 2>/dev/null || break
         sleep 0.2
@@ -79,7 +81,8 @@ launch run.log
 check "the desktop knows the window as orvan-demo-window (got '$name')" test "$name" = orvan-demo-window
 check "the window opens on $DESKTOP_BACKEND" \
     grep -q "PLATFORM: DESKTOP (GLFW - $DESKTOP_BACKEND): Initialized successfully" run.log
-sleep 1.2  # frames drawn
+# 1.2 s of frames at 60 per second: the desktop has drawn its bar too.
+check "72 frames drawn" wait_frames 72 "$program_pid"
 desktop_screenshot screen.png
 [ -z "$shots" ] || cp screen.png "$shots/$desktop-screen.png"
 rect=$(desktop_window_rect)
@@ -102,14 +105,14 @@ fi
 
 # ---- Esc -----------------------------------------------------------------------
 if launch run-esc.log; then
-    sleep 0.5  # focused, drawing
+    wait_frames 30 "$program_pid"  # focused, drawing
     desktop_key_escape
 fi
 ended Esc 5
 
 # ---- the compositor goes away --------------------------------------------------
 if [ "$DESKTOP_BACKEND" = Wayland ]; then
-    launch run-gone.log && sleep 0.5
+    launch run-gone.log && wait_frames 30 "$program_pid"
     desktop_kill
     ended "compositor gone" 2
 fi

@@ -7,7 +7,7 @@
 #                              and makes GLFW choose X11 even on a Wayland
 #                              desktop (XDG_SESSION_TYPE=x11, no WAYLAND_DISPLAY)
 #   xvfb_stop                  stops it: call it from the caller's EXIT trap
-#   xvfb_wait_window PID       prints the window id of PID's window (10 s at most)
+#   xvfb_wait_window PID       prints the window id of PID's window (60 s at most)
 #   xvfb_window_gone WID       waits until the X server has no window WID (5 s
 #                              at most): then no event meant for it can reach a
 #                              later window that is given the same id
@@ -44,7 +44,7 @@ xvfb_stop() {
 
 xvfb_wait_window() {
     local pid=$1 wid i
-    for i in $(seq 1 100); do
+    for i in $(seq 1 600); do
         wid=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n 1 || true)
         if [ -n "$wid" ]; then
             echo "$wid"

@@ -3,13 +3,15 @@
 # The program in a real window under Xvfb with Mesa: title and size, what the
 # window shows, and the ways it ends.
 #
-# usage: real_window_test.sh PROGRAM SEND_CLOSE_REQUEST
+# usage: real_window_test.sh PROGRAM SEND_CLOSE_REQUEST FRAME_COUNTER
 #
 # Environment: ORVAN_CLOSE_CYCLES (default 50) start-close cycles in a row;
 # ORVAN_PROGRAM_PRELOAD, if set, is put in the program's LD_PRELOAD (the
 # sanitizer build keeps Mesa's modules loaded until exit this way).
 #
-# The image checks are those of scene_checks.sh.
+# The image checks are those of scene_checks.sh. What happens to the window
+# waits for frames the program has drawn (FRAME_COUNTER's count), not for a
+# fixed time.
 set -uo pipefail
 export LC_ALL=C.UTF-8  # numbers with a decimal point, in every locale (awk, printf, sort)
 program=$1
@@ -17,18 +19,19 @@ send_close_request=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/xvfb.sh"
 source "$here/../lib/check.sh"
+source "$here/../lib/frames.sh"
 source "$here/scene_checks.sh"
 
 work=$(mktemp -d)
 ulimit -c 0
 cd "$work"  # raylib's F12 screenshots and any stray file land here
 trap 'xvfb_stop; rm -rf "$work"' EXIT
-if [ -n "${ORVAN_PROGRAM_PRELOAD:-}" ]; then
-    # The same process (exec), with the library preloaded.
-    printf '#!/bin/sh\nLD_PRELOAD=%s exec %s "$@"\n' "$ORVAN_PROGRAM_PRELOAD" "$program" >"$work/program"
-    chmod +x "$work/program"
-    program=$work/program
-fi
+# The same process (exec), counting its frames.
+frames_setup "$3" "$work/frames"
+printf -v frames_env '%q ' "${FRAMES_ENV[@]}"
+printf '#!/bin/sh\nexec env %s%q "$@"\n' "$frames_env" "$program" >"$work/program"
+chmod +x "$work/program"
+program=$work/program
 
 # ---- no display: a message and status 1, no crash ------------------------
 # GLFW picks Wayland when WAYLAND_DISPLAY is set, or when the runtime folder
@@ -52,6 +55,7 @@ no_display "unreachable Wayland display" XDG_RUNTIME_DIR="$work/runtime" WAYLAND
 xvfb_start || exit 1
 
 # ---- the window, what it shows, and Esc ------------------------------------
+frames_reset
 "$program" >out.txt 2>err.txt &
 pid=$!
 wid=$(xvfb_wait_window "$pid")
@@ -67,7 +71,8 @@ if [ -n "$wid" ]; then
     check "WM_CLASS (got ${class#*= })" test "$class" = 'WM_CLASS(STRING) = "orvan-demo-window", "orvan-demo-window"'
     geometry=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
     check "size 1280x720 (got $geometry)" test "$geometry" = 1280x720
-    sleep 1.2
+    # A second's frames at 60 per second, however long they take.
+    check "60 frames drawn" wait_frames 60 "$pid"
     xvfb_shot "$wid" shot.png
     if [ -n "${ORVAN_SHOT_DIR:-}" ]; then cp shot.png "$ORVAN_SHOT_DIR/real_window.png"; fi
     scene_checks shot.png
@@ -79,11 +84,11 @@ status=$EXIT_STATUS
 check "Esc: exit status 0 (got $status)" test "$status" = 0
 
 # ---- the close button: a WM_DELETE_WINDOW request --------------------------
+frames_reset
 "$program" >out.txt 2>err.txt &
 pid=$!
 wid=$(xvfb_wait_window "$pid")
-if [ -n "$wid" ]; then
-    sleep 0.3
+if [ -n "$wid" ] && wait_frames 3 "$pid"; then
     "$send_close_request" "$wid"
 fi
 wait_exit "$pid" 5
@@ -103,12 +108,13 @@ cycles=${ORVAN_CLOSE_CYCLES:-50}
 clean=0
 mark=ORVAN_CLOSE_CYCLE=$$
 for i in $(seq 1 "$cycles"); do
+    frames_reset
     env "$mark" "$program" >out.txt 2>err.txt &
     pid=$!
     wid=$(xvfb_wait_window "$pid" 2>/dev/null) || wid=""
     sent=""
-    if [ -n "$wid" ]; then
-        sleep 0.3  # as above: let it draw a few frames first
+    # As above: once it has drawn a few frames.
+    if [ -n "$wid" ] && wait_frames 3 "$pid"; then
         if [ $((i % 2)) -eq 1 ]; then
             "$send_close_request" "$wid" esc && sent=Esc
         else
@@ -138,11 +144,12 @@ check "no process of the program left behind (${left:-none})" test -z "$left"
 # process must end within 2 s with a message and a non-zero status. The message
 # depends on where the loss is noticed: "X connection to :N broken ..." or
 # "XIO:  fatal IO error ... on X server ":N"".
+frames_reset
 "$program" >out.txt 2>err.txt &
 pid=$!
 wid=$(xvfb_wait_window "$pid")
 check "window appears before the X server goes" test -n "$wid"
-sleep 0.5
+check "frames drawn before the X server goes" wait_frames 10 "$pid"
 display=$DISPLAY
 gone=$(date +%s%N)
 xvfb_stop

@@ -13,7 +13,8 @@
 # usage: wayland_window_test.sh PROGRAM FRAME_COUNTER NO_LIBDECOR_DIR
 #
 # FRAME_COUNTER is tests/window/frame_counter.c's library, preloaded into the
-# program. ORVAN_PROGRAM_PRELOAD, if set, is preloaded as well (see
+# program: the test waits for the frames it counts, not for a fixed time.
+# ORVAN_PROGRAM_PRELOAD, if set, is preloaded as well (see
 # real_window_test.sh). NO_LIBDECOR_DIR holds tests/window/no_libdecor.c's
 # library, named libdecor-0.so.0, found first on the program's library path.
 #
@@ -28,6 +29,7 @@ probe=$2
 no_libdecor=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/xvfb.sh"  # wait_exit
+source "$here/../lib/frames.sh"
 source "$here/../lib/weston.sh"
 source "$here/../lib/check.sh"
 source "$here/scene_checks.sh"
@@ -52,17 +54,12 @@ done
 weston_start "$WAYLAND_DISPLAY" weston.log --backend=headless-backend.so --use-gl --width=1600 --height=900 --debug ||
     exit 1
 
-frames() { od -An -t u8 frames 2>/dev/null | tr -d ' \n'; }
-start_program() {  # start_program [VAR=VALUE...]: the program, counting its frames; waits for the first (10 s at most)
-    rm -f frames
-    env "$@" ORVAN_FRAME_COUNT_FILE="$work/frames" LD_PRELOAD="$probe${ORVAN_PROGRAM_PRELOAD:+:$ORVAN_PROGRAM_PRELOAD}" \
-        "$program" >out.txt 2>err.txt &
+frames_setup "$probe" "$work/frames"
+start_program() {  # start_program [VAR=VALUE...]: the program, counting its frames; waits for the first
+    frames_reset
+    env "$@" "${FRAMES_ENV[@]}" "$program" >out.txt 2>err.txt &
     pid=$!
-    for _ in $(seq 1 100); do
-        [ "$(frames)" -gt 0 ] 2>/dev/null && break
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
+    wait_frames 1 "$pid"
 }
 # libdecor's library and its plugin, mapped by the program (maps_libdecor PID)
 maps_libdecor() { grep -oE '[^/]*libdecor[^ ]*\.so[.0-9]*$' "/proc/$1/maps" 2>/dev/null | sort -u | tr '\n' ' '; }
@@ -71,13 +68,13 @@ maps_libdecor() { grep -oE '[^/]*libdecor[^ ]*\.so[.0-9]*$' "/proc/$1/maps" 2>/d
 start_program
 check "the window opens on Wayland" grep -q "PLATFORM: DESKTOP (GLFW - Wayland): Initialized successfully" out.txt
 check "size 1280x720" grep -qE "Screen size: +1280 x 720" out.txt
-sleep 1.2
+wait_frames 60 "$pid"  # a second's frames at 60 per second
 first=$(frames)
 weston-screenshooter >/dev/null 2>&1
 shot=$(ls wayland-screenshot-*.png 2>/dev/null | head -n 1)
-sleep 0.5
+wait_frames $((first + 30)) "$pid"
 last=$(frames)
-check "frames drawn (${first:-none}, then ${last:-none} half a second later)" test "${first:-0}" -gt 0 -a "${last:-0}" -gt "${first:-0}"
+check "frames drawn ($first, then $last)" test "$first" -ge 60 -a "$last" -ge $((first + 30))
 check "the compositor's screenshot" test -n "$shot"
 if [ -n "$shot" ]; then
     read -r x y w h < <(contents_rect "$shot")
@@ -112,7 +109,7 @@ check "nested: app_id is the program's name" grep -qF '.set_app_id("orvan-demo-w
 decor=$(maps_libdecor "$pid")
 check "nested: libdecor and its plugin draw the decorations (${decor:-none mapped})" \
     test "$(wc -w <<<"$decor")" -eq 2
-sleep 1
+wait_frames 60 "$pid"  # the bar drawn too
 xwd -silent -root | convert xwd:- nested.png
 if [ -n "${ORVAN_SHOT_DIR:-}" ]; then cp nested.png "$ORVAN_SHOT_DIR/wayland_decorated.png"; fi
 read -r x y w h < <(contents_rect nested.png)
@@ -135,7 +132,7 @@ start_program LD_LIBRARY_PATH="$no_libdecor"
 check "no libdecor: the window opens on Wayland" grep -q "GLFW - Wayland" out.txt
 decor=$(maps_libdecor "$pid")
 check "no libdecor: none mapped (${decor:-none})" test -z "$decor"
-sleep 0.5
+wait_frames 30 "$pid"
 xwd -silent -root | convert xwd:- plain.png
 if [ -n "${ORVAN_SHOT_DIR:-}" ]; then cp plain.png "$ORVAN_SHOT_DIR/wayland_plain.png"; fi
 read -r x y w h < <(contents_rect plain.png)
