@@ -6,9 +6,10 @@
 #     installed yet: what building and running the program needs. With --web
 #     also web.list (the build for the browser); with --tests web.list,
 #     tests.list and desktops.list (only the tests, checks and measurements
-#     need them), or with --tests --lean (or ORVAN_LEAN=1) all but
-#     desktops.list, the real desktops and browsers. A name marked "[ARCH...]"
-#     in a list is installed only on those architectures.
+#     need them). --tests --lean (or ORVAN_LEAN=1) leaves out the real
+#     desktops and browsers (desktops.list), and the build for the browser
+#     unless --web is given too. A name marked "[ARCH...]" in a list is
+#     installed only on those architectures.
 #  2. raylib 6.0, which Debian 12 does not ship (scripts/lib/raylib-desktop.sh):
 #     unless a system raylib 6.0 is found, the Debian source packages of raylib
 #     6.0 (unstable) and GLFW 3.4 (trixie) are fetched through a private apt
@@ -21,7 +22,7 @@
 #       .deps/prefix  raylib 6.0, shared (libraylib.so.600), with raylib.h,
 #                     a CMake package (target `raylib`) and raylib.pc
 #     A stamp file in .deps/prefix makes later runs skip all of this.
-#  3. With --web or --tests: raylib 6.0 for the browser, built with emscripten
+#  3. With --web or --tests (not --lean): raylib 6.0 for the browser, built with emscripten
 #     from the same Debian source package, even where the desktop build uses a
 #     system raylib (scripts/lib/raylib-web.sh):
 #       .deps/web     raylib 6.0, static, WebAssembly (GLFW web platform,
@@ -42,7 +43,7 @@
 #
 # Build logs go to .deps/logs/. The last lines printed name the raylib used:
 #   setup: raylib 6.0 in <prefix>|system
-#   setup: raylib 6.0 for the web in <prefix>      (with --web or --tests)
+#   setup: raylib 6.0 for the web in <prefix>      (with the build for the browser)
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
@@ -146,18 +147,22 @@ source "$REPO/scripts/lib/raylib-desktop.sh"
 # shellcheck source=lib/raylib-web.sh
 source "$REPO/scripts/lib/raylib-web.sh"
 
-lists=(program)
+with_tests=0
 with_web=0
 lean=${ORVAN_LEAN:-0}
 for arg in "$@"; do
     case $arg in
-        --tests) lists=(program web tests desktops) with_web=1 ;;
-        --web) ((with_web)) || lists+=(web) with_web=1 ;;
+        --tests) with_tests=1 ;;
+        --web) with_web=1 ;;
         --lean) lean=1 ;;
         *) die "usage: scripts/setup-deps.sh [--web] [--tests [--lean]]" ;;
     esac
 done
-if [[ $lean == 1 && ${lists[*]} == *desktops ]]; then unset 'lists[-1]'; fi
+((!with_tests || lean)) || with_web=1
+lists=(program)
+((!with_web)) || lists+=(web)
+((!with_tests)) || lists+=(tests)
+((!with_tests || lean)) || lists+=(desktops)
 mkdir -p "$LOG_DIR"
 # One run at a time per checkout.
 exec 9>"$DEPS_DIR/.lock"

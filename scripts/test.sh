@@ -29,7 +29,8 @@
 #   default, clang-O0, web, asan) and every check; otherwise those named, in
 #   the order given. --lean (or ORVAN_LEAN=1) leaves out the tests on real
 #   desktops and in browsers, and their packages (scripts/packages/
-#   desktops.list): for a slow or small machine.
+#   desktops.list), and the build for the browser where web is not named:
+#   for a slow or small machine.
 #
 # Warnings are errors (ORVAN_WERROR). A preset that fails to configure or build
 # counts as a failure and the rest still run; the last line is always the
@@ -70,7 +71,9 @@ for name in "${names[@]}"; do
     esac
 done
 
-if ! scripts/setup-deps.sh --tests; then
+setup=(--tests)
+[[ " ${names[*]} " != *" web "* ]] || setup+=(--web)
+if ! scripts/setup-deps.sh "${setup[@]}"; then
     echo "test: the set-up failed (see its message above)"
     failed=1
     summary
