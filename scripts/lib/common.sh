@@ -14,7 +14,10 @@
 #   orvan_build PRESET [-DVAR=VALUE...] [TARGET...]
 #                                 configures PRESET with those options and
 #                                 builds the targets (all without), quietly;
-#                                 a failure shows the end of the build's output
+#                                 a failure shows the end of the build's output.
+#                                 With ORVAN_LEAN=1 (scripts/test.sh --lean)
+#                                 without the desktop and browser tests, whose
+#                                 packages are not installed then
 
 export LC_ALL=C.UTF-8
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
@@ -35,6 +38,7 @@ orvan_setup() {
 orvan_build() {
     local preset=$1 arg log options=() targets=()
     shift
+    [ "${ORVAN_LEAN:-0}" != 1 ] || options=(-DORVAN_DESKTOP_TESTS=OFF -DORVAN_BROWSER_TESTS=OFF)
     for arg in "$@"; do
         case $arg in
             -D*) options+=("$arg") ;;
