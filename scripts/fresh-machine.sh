@@ -144,7 +144,7 @@ root=$work/root
 cleanup() {
     # Interrupted: the run's namespace, and every process in it, ends with its
     # first process.
-    if pkill -KILL -P $$ -x unshare 2>/dev/null; then sleep 1; fi
+    if pkill -KILL -f "^unshare .* inner $work/root " 2>/dev/null; then sleep 1; fi
     if [ "${ORVAN_FRESH_KEEP:-0}" = 1 ]; then
         say "kept the system in $root (ORVAN_FRESH_KEEP=1)"
         return
@@ -196,11 +196,16 @@ export -f inner
 say "$machine as $mode${lang:+, LANG=$lang}: $command in $home/orvan-demo-window (commit ${commit:0:12})"
 started=$SECONDS
 log=$work/test.log
+# In the background, so that an interrupt is handled at once (bash runs a
+# trap only after the foreground command has ended); the status goes by file.
 set +e
-unshare --mount --pid --fork --kill-child --propagation private \
-    bash -c 'inner "$@"' inner "$root" "$mode" "$home" "$lang" "$command" "${login[@]}" 2>&1 </dev/null |
-    tee "$log" | sed -u "s|^|[$machine/$mode${lang:+/$lang}] |"
-status=${PIPESTATUS[0]}
+{
+    unshare --mount --pid --fork --kill-child --propagation private \
+        bash -c 'inner "$@"' inner "$root" "$mode" "$home" "$lang" "$command" "${login[@]}" </dev/null
+    echo $? >"$work/status"
+} 2>&1 | tee "$log" | sed -u "s|^|[$machine/$mode${lang:+/$lang}] |" &
+wait $!
+status=$(cat "$work/status" 2>/dev/null || echo 1)
 set -e
 say "$machine as $mode${lang:+ ($lang)}: ran for $((SECONDS - started)) s, exit status $status"
 
