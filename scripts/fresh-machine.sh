@@ -43,8 +43,9 @@
 # (/etc/orvan-fresh-machine) keeps scripts/test.sh from starting another
 # fresh machine. Needs root (or sudo) and the archive.
 #
-# The inner output is shown with a "[SUITE/MODE]" prefix. The last line is
-#   fresh-machine: SUITE MODE [LOCALE]: <the inner summary line>
+# The inner output is shown with a "[SUITE/MODE]" prefix ("[SUITE/ARCH/MODE]"
+# for a foreign ARCH). The last line is
+#   fresh-machine: SUITE[/ARCH] MODE [LOCALE]: <the inner summary line>
 # and the exit status is 0 only if the inner run passed (with --run: the
 # program was built and stopped for want of a display, as it must there; for a
 # foreign ARCH both) and

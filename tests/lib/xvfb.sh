@@ -24,7 +24,7 @@ xvfb_start() {
     mkfifo "$fifo"
     Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp -noreset 3>"$fifo" 2>/dev/null &
     XVFB_PID=$!
-    if ! read -r -t 10 display <"$fifo"; then
+    if ! read -r -t 30 display <"$fifo"; then
         rm -f "$fifo"
         echo "Xvfb did not start" >&2
         return 1
