@@ -1,0 +1,113 @@
+# SPDX-License-Identifier: MIT
+"""Fixtures of the system tests. Each fixture starts what it names, stops it
+when the test ends, and then fails the test if any process the test started
+(or any of their children) is still running: every process carries the
+test's mark in its environment.
+
+The build under test is ORVAN_BUILD_DIR (CTest sets it; by default the
+default preset's build folder), so one test runs alone with
+`pytest tests/system/FILE -k NAME` after one set-up and build."""
+import os
+from pathlib import Path
+from types import SimpleNamespace
+
+import pytest
+
+import harness
+
+REPO = Path(__file__).resolve().parents[2]
+
+
+@pytest.fixture(scope="session")
+def build():
+    """The program and the helper libraries the tests load into it."""
+    folder = Path(os.environ.get("ORVAN_BUILD_DIR", REPO / "build" / "default"))
+    found = SimpleNamespace(
+        program=folder / "orvan-demo-window",
+        frame_counter=folder / "tests" / "libframe_counter.so",
+        no_libdecor=folder / "tests" / "no_libdecor",
+        shots=Path(os.environ["ORVAN_SHOT_DIR"]) if os.environ.get("ORVAN_SHOT_DIR") else None,
+    )
+    for path in (found.program, found.frame_counter):
+        if not path.exists():
+            pytest.fail(f"{path} not built: build the preset first (cmake --build --preset default)")
+    return found
+
+
+@pytest.fixture
+def mark():
+    """The test's mark; at the end, nothing may be left running with it."""
+    token = os.urandom(8).hex()
+    yield token
+    left = harness.kill_leftovers(token)
+    if left:
+        pytest.fail(f"processes left behind by the test: {left}")
+
+
+@pytest.fixture
+def work(tmp_path):
+    """The test's own folder: logs, screenshots, and the program's working
+    folder (where a stray file it wrote would land)."""
+    (tmp_path / "cwd").mkdir()
+    return tmp_path
+
+
+@pytest.fixture
+def runtime(work):
+    """A private XDG runtime folder (mode 0700), empty."""
+    folder = work / "runtime"
+    folder.mkdir(mode=0o700)
+    return folder
+
+
+@pytest.fixture
+def xvfb(work, mark):
+    """An X server of the test's own; stopped at the end (or earlier by the
+    test, by xvfb.stop())."""
+    server = harness.Xvfb(work, mark=mark)
+    yield server
+    server.stop()
+
+
+@pytest.fixture
+def weston(work, mark):
+    """Starts weston: weston(env, socket, *args); each stopped at the end."""
+    started = []
+
+    def start(env, socket, *args):
+        compositor = harness.Weston(work, env, socket, *args, mark=mark)
+        started.append(compositor)
+        return compositor
+
+    yield start
+    for compositor in started:
+        compositor.stop()
+
+
+@pytest.fixture
+def program(build, work, mark):
+    """Starts the program: program(env, name="program"), counting its frames,
+    working in work/cwd; every one is stopped at the end."""
+    started = []
+
+    def start(env, name="program", **extra):
+        env = dict(env, **{k: str(v) for k, v in extra.items()})
+        process = harness.Program(build.program, build.frame_counter, work, env, cwd=work / "cwd",
+                                  name=f"{name}-{len(started)}", mark=mark)
+        started.append(process)
+        return process
+
+    yield start
+    for process in started:
+        process.stop(timeout=5)
+
+
+@pytest.fixture
+def keep_shot(build, work):
+    """keep_shot(image, name): saves a screenshot in the test's folder, and
+    in ORVAN_SHOT_DIR if set (the docs' pictures come from there)."""
+    def keep(image, name):
+        image.save(work / name)
+        if build.shots is not None:
+            image.save(build.shots / name)
+    return keep

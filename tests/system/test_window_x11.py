@@ -1,0 +1,127 @@
+# SPDX-License-Identifier: MIT
+"""The program in a real window on an X server of its own (Xvfb, Mesa's
+llvmpipe): title, name and size, what it shows, every way it ends, and the
+OpenGL it needs. Waits follow the frames the program has drawn."""
+import os
+import re
+import time
+
+import pytest
+from Xlib import XK
+
+import harness
+
+MESSAGE = "the window could not be opened; a graphical display with OpenGL 2.1 or later is needed"
+
+
+# GLFW picks Wayland when WAYLAND_DISPLAY is set or the runtime folder holds a
+# wayland-0 socket: on a Wayland desktop these cases would open a real window.
+# They run with an empty runtime folder, or none at all.
+@pytest.mark.parametrize("case, display", [
+    ("no display at all", {}),
+    ("no display and no runtime folder", {"XDG_RUNTIME_DIR": None}),
+    ("unreachable X display", {"DISPLAY": ":999"}),
+    ("unreachable Wayland display", {"WAYLAND_DISPLAY": "orvan-nowhere"}),
+])
+def test_without_a_display_it_says_so_and_exits_1(program, runtime, case, display):
+    run = program(harness.clean_env(**dict({"XDG_RUNTIME_DIR": runtime}, **display)))
+    assert run.wait(60) == 1, f"{case}: exit status"
+    assert MESSAGE in run.stderr(), f"{case}: the message on stderr"
+
+
+# Mesa capped like an older driver. Below OpenGL 2.1 (the build's minimum)
+# the window cannot open: the message names OpenGL, and raylib's own lines
+# before it say what failed.
+def test_an_opengl_older_than_2_1_is_named_and_exits_1(program, xvfb):
+    run = program(xvfb.env, MESA_GL_VERSION_OVERRIDE="2.0")
+    assert run.wait(60) == 1
+    assert MESSAGE in run.stderr()
+    assert "OpenGL" in run.stderr()
+
+
+@pytest.mark.parametrize("opengl", ["as the driver offers", "3.1", "2.1"])
+def test_the_window_shows_the_scene_and_esc_ends_it_with_0(program, xvfb, keep_shot, opengl):
+    cap = {} if opengl.startswith("as") else {"MESA_GL_VERSION_OVERRIDE": opengl}
+    run = program(xvfb.env, **cap)
+    window = xvfb.wait_window(run)
+    assert xvfb.title(window) == harness.TITLE
+    # Named after the program (GLFW patched), as its desktop entry is: what
+    # desktops match the window with.
+    assert window.get_wm_class() == ("orvan-demo-window", "orvan-demo-window")
+    assert xvfb.size(window) == (1280, 720)
+    run.wait_frames(60)  # a second's frames at 60 per second, however long they take
+    shot = xvfb.shot(window)
+    keep_shot(shot, "real_window.png" if not cap else f"real_window_gl{opengl}.png")
+    harness.assert_scene(shot)
+    xvfb.send_escape(window)
+    assert run.wait(5) == 0, "Esc: exit status 0 within 5 s"
+    xvfb.window_gone(window)
+
+
+def test_the_close_button_ends_it_with_0(program, xvfb):
+    run = program(xvfb.env)
+    window = xvfb.wait_window(run)
+    run.wait_frames(3)
+    xvfb.send_close_request(window)
+    assert run.wait(5) == 0, "WM_DELETE_WINDOW: exit status 0 within 5 s"
+    xvfb.window_gone(window)
+
+
+# Each cycle waits for its own process's window, sends its event to that
+# window only, and ends only when the process has exited and the server has
+# destroyed the window: the next program is usually given the same window id,
+# and must not receive anything meant for this one.
+def test_start_close_cycles_each_open_a_window_and_end_with_0(program, xvfb):
+    cycles = int(os.environ.get("ORVAN_CLOSE_CYCLES", "50"))
+    failures = []
+    for i in range(1, cycles + 1):
+        run = program(xvfb.env, name="cycle")
+        sent = status = None
+        try:
+            window = xvfb.wait_window(run)
+            run.wait_frames(3)
+            (xvfb.send_escape if i % 2 else xvfb.send_close_request)(window)
+            sent = "Esc" if i % 2 else "close request"
+            status = run.wait(5)
+            xvfb.window_gone(window)
+        except harness.Failed as failed:
+            failures.append(f"cycle {i}: sent {sent}, exit status {status}: {failed}")
+            continue
+        if status != 0:
+            failures.append(f"cycle {i}: sent {sent}, exit status {status}\n{harness.tail(run.err, 5)}")
+    assert not failures, f"{len(failures)} of {cycles} cycles failed:\n" + "\n".join(failures)
+
+
+# Xlib's default handler reports the broken connection and exits 1; the
+# message depends on where the loss is noticed.
+def test_when_the_x_server_goes_it_ends_within_2_s_with_a_message(program, xvfb):
+    run = program(xvfb.env)
+    xvfb.wait_window(run)
+    run.wait_frames(10)
+    display = xvfb.display
+    gone = time.monotonic()
+    xvfb.stop()
+    status = run.wait(2)
+    elapsed = time.monotonic() - gone
+    assert status not in (None, 0), f"ended with a status other than 0 (got {status})"
+    assert elapsed <= 2, f"ended within 2 s (took {elapsed:.2f} s)"
+    pattern = rf'X connection to {display} broken|XIO: +fatal IO error .* on X server "{display}"'
+    assert re.search(pattern, run.stderr()), f"a message on stderr: {run.stderr()[:200]!r}"
+
+
+# raylib's default build saves screenshotNNN.png into the working folder on
+# F12, counting from 0 in every run: a later run would overwrite the file.
+def test_f12_writes_no_file(program, xvfb, work):
+    folder = work / "cwd"
+    earlier = folder / "screenshot000.png"
+    earlier.write_bytes(b"a file of the user's")
+    run = program(xvfb.env)
+    window = xvfb.wait_window(run)
+    run.wait_frames(10)
+    xvfb.hold_key(XK.XK_F12, run)  # a press held for a few frames, as a person's is
+    run.wait_frames(run.frames() + 30)
+    xvfb.press_key(XK.XK_Escape)  # the same keyboard path ends it
+    assert run.wait(5) == 0
+    xvfb.window_gone(window)
+    assert sorted(p.name for p in folder.iterdir()) == ["screenshot000.png"]
+    assert earlier.read_bytes() == b"a file of the user's"
