@@ -149,7 +149,7 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u LD_LIBRARY_PATH "$exe" >"$work/out" 2>"$wor
 status=$?
 check "bundled raylib, no display: status 1 (got $status)" test "$status" -eq 1
 check "bundled raylib, no display: the message" \
-    grep -qF "orvan-demo-window: the window could not be opened; a graphical display is needed" "$work/err"
+    grep -qF "orvan-demo-window: the window could not be opened; a graphical display with OpenGL 2.1 or later is needed (raylib's lines above say what failed)" "$work/err"
 
 # Against the recording raylib the packaged program must make exactly the
 # calls of the build tree's program, which tests/demo_window_test.cpp checks

@@ -104,7 +104,10 @@ int main() {
     InitWindow(1280, 720, "QUENDRA / Orvan Engine \u2014 Live GPU Window (Raylib/OpenGL)");
     if (!IsWindowReady()) {
         // raylib would crash closing a window it never opened.
-        std::fputs("orvan-demo-window: the window could not be opened; a graphical display is needed\n", stderr);
+        std::fputs(
+            "orvan-demo-window: the window could not be opened; a graphical display with OpenGL 2.1 or later is "
+            "needed (raylib's lines above say what failed)\n",
+            stderr);
         return 1;
     }
     // Static: in the browser the frames run after main has been left.

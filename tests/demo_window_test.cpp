@@ -210,7 +210,9 @@ TEST(NoDisplay, WindowNotReadyExitsOneWithAMessage) {
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "orvan-demo-window: the window could not be opened; a graphical display is needed\n");
+    EXPECT_EQ(run.err,
+              "orvan-demo-window: the window could not be opened; a graphical display with OpenGL 2.1 or later is "
+              "needed (raylib's lines above say what failed)\n");
     expectCalls(run.calls, {"InitWindow 1280 720 " + hex(kTitle), "IsWindowReady"});
 }
 

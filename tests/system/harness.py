@@ -271,11 +271,26 @@ class Xvfb:
         window.send_event(event, event_mask=X.KeyPressMask)
         self.x.sync()
 
+    def move_pointer(self, *points):
+        """Moves the pointer through POINTS (x, y), a moment at each, as a
+        hand does: a compositor nested in the server learns where the pointer
+        is from these moves."""
+        for x, y in points:
+            xtest.fake_input(self.x, X.MotionNotify, x=x, y=y)
+            self.x.sync()
+            time.sleep(0.3)
+
+    def click(self, x, y):
+        self.move_pointer((x, y))
+        xtest.fake_input(self.x, X.ButtonPress, 1)
+        xtest.fake_input(self.x, X.ButtonRelease, 1)
+        self.x.sync()
+
     def press_key(self, keysym, x=640, y=360):
         """Moves the pointer to (x, y) (the focus follows it where no window
         manager runs) and presses and releases a key there."""
+        self.move_pointer((x, y))
         keycode = self.x.keysym_to_keycode(keysym)
-        xtest.fake_input(self.x, X.MotionNotify, x=x, y=y)
         xtest.fake_input(self.x, X.KeyPress, keycode)
         xtest.fake_input(self.x, X.KeyRelease, keycode)
         self.x.sync()
