@@ -13,6 +13,7 @@ import os
 import resource
 import signal
 import subprocess
+import sys
 import time
 import uuid
 from pathlib import Path
@@ -131,7 +132,7 @@ def kill_leftovers(mark):
         except psutil.Error:
             pass
     psutil.wait_procs(left, timeout=5)
-    return ", ".join(f"{p.pid} ({p.info.get('name') if hasattr(p, 'info') else p.name()})" for p in left)
+    return ", ".join(str(proc.pid) for proc in left)
 
 
 class Frames:
@@ -147,7 +148,7 @@ class Frames:
     def __call__(self):
         try:
             with open(self.path, "rb") as file, mmap.mmap(file.fileno(), 8, prot=mmap.PROT_READ) as data:
-                return int.from_bytes(data[:8], "little" if os.sys.byteorder == "little" else "big")
+                return int.from_bytes(data[:8], sys.byteorder)
         except (OSError, ValueError):
             return 0
 
