@@ -125,14 +125,15 @@ def leftovers(mark):
 def kill_leftovers(mark):
     """Kills what is left with MARK and returns a description of it (empty if
     nothing was left)."""
-    left = leftovers(mark)
+    left, names = leftovers(mark), []
     for proc in left:
         try:
+            names.append(f"{proc.pid} {proc.name()}")
             proc.kill()
         except psutil.Error:
             pass
     psutil.wait_procs(left, timeout=5)
-    return ", ".join(str(proc.pid) for proc in left)
+    return ", ".join(names)
 
 
 class Frames:
