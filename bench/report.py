@@ -19,7 +19,7 @@ import re
 import sys
 from collections import defaultdict
 
-from percentiles import nearest_rank, summary
+from stats import median, nearest_rank, summary
 
 PROGRAM = "orvan-demo-window"
 
@@ -98,12 +98,6 @@ def read_machine(path):
             key, _, value = line.partition(":")
             machine[key.strip()] = value.strip()
     return machine
-
-
-def median(values):
-    s = sorted(values)
-    n = len(s)
-    return s[n // 2] if n % 2 else 0.5 * (s[n // 2 - 1] + s[n // 2])
 
 
 def mark(ok):
