@@ -19,4 +19,6 @@ esac
 orvan_setup --tests
 orvan_build default -DORVAN_BUILD_BENCHMARKS=ON
 case ${1:-} in "" | web) orvan_build web orvan-demo-window ;; esac
-ORVAN_BUILD_DIR=$REPO/build/default exec python3 bench/bench.py "$@"
+# Debian's python3 (its packages: python3-psutil, python3-xlib, python3-pil),
+# not another one earlier on PATH.
+ORVAN_BUILD_DIR=$REPO/build/default exec /usr/bin/python3 bench/bench.py "$@"

@@ -11,4 +11,6 @@ set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 orvan_setup --tests
 orvan_build default orvan-demo-window frame_counter
-ORVAN_BUILD_DIR=$REPO/build/default exec python3 bench/soak.py "$@"
+# Debian's python3 (its packages: python3-psutil, python3-xlib, python3-pil),
+# not another one earlier on PATH.
+ORVAN_BUILD_DIR=$REPO/build/default exec /usr/bin/python3 bench/soak.py "$@"
