@@ -4,7 +4,7 @@
 # the other in the same run, all drawn by Mesa's llvmpipe: the desktop window
 # under Xvfb with bench/pacing_probe preloaded, then the web build's page in
 # headless Chromium (ANGLE on EGL) and in Firefox in a window on Xvfb, both
-# driven by tests/web/browser.mjs. Every percentile is bench/percentiles.py's
+# driven by tests/web/browser.mjs. Every percentile is bench/stats.py's
 # (nearest rank). A measurement, not a test: it prints the figures and the
 # machine's load before and after.
 #
@@ -53,7 +53,7 @@ wait_exit $! $((60 + intervals))
 xvfb_stop
 first=$(awk '/^# start_to_first_frame_ms/ { print $3 }' "$work/desktop.txt")
 echo "desktop (Xvfb): first frame ${first} ms after start; intervals" \
-     "$(grep -v '^#' "$work/desktop.txt" | awk 'NR > 1 { print $3 }' | python3 bench/percentiles.py)"
+     "$(grep -v '^#' "$work/desktop.txt" | awk 'NR > 1 { print $3 }' | python3 bench/stats.py)"
 
 serve_start build/web "$work/server.log" || { echo "web-pacing: the web server did not start" >&2; exit 1; }
 # browser ENGINE BINARY LABEL: the page in that browser, its report in $work/ENGINE.json
@@ -65,7 +65,7 @@ browser() {
     echo "$3: first frame $(node -p 'JSON.parse(require("fs").readFileSync(process.argv[1])).firstFrameMs' "$work/$1.json")" \
          "ms after navigation; intervals" \
          "$(node -e 'for (const v of JSON.parse(require("fs").readFileSync(process.argv[1])).intervals) console.log(v)' \
-             "$work/$1.json" | python3 bench/percentiles.py)"
+             "$work/$1.json" | python3 bench/stats.py)"
 }
 browser chromium chromium "chromium (headless)"
 xvfb_start

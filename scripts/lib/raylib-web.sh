@@ -51,10 +51,9 @@ setup_web_raylib() {
     say "building raylib $SOURCE_VERSION for the web (emscripten $emscripten_version) into $WEB_PREFIX"
     # raylib's web platforms: PLATFORM_WEB (GLFW emulated by emscripten) and
     # PLATFORM_WEB_RGFW. RGFW polls events with emscripten_sleep(0), which
-    # needs the whole program built with -sASYNCIFY: measured on the same page,
-    # a wasm 40 % larger (170 KB against 121 KB) and half the frame rate under
-    # llvmpipe. So GLFW, with web/glfw_compat.h where emscripten lacks two of
-    # its calls.
+    # needs the whole program built with -sASYNCIFY: a larger wasm and a lower
+    # frame rate (docs/platforms.md has the figures). So GLFW, with
+    # web/glfw_compat.h where emscripten lacks two of its calls.
     if ! emscripten_glfw_complete; then
         cflags="-include $REPO/web/glfw_compat.h"
         compat=yes
