@@ -1,16 +1,13 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Frame intervals of the web build's page in a browser, a measurement (not a
-check), driven by tests/system/browsers.py: opens URL, lets the program run,
-then records INTERVALS frame intervals where its frames end, and prints one
-line of JSON: firstFrameMs (from the start of navigation), renderer,
-intervals (ms) and processes: CPU time (ms) and minor page faults per frame of
-the browser and every process under it over those frames, by kind of process.
-Firefox opens its window on $DISPLAY.
+"""Frame intervals of the web build's page in a browser (tests/system/browsers.py;
+Firefox opens its window on $DISPLAY), a measurement, not a check: opens URL, lets
+the program run, then records INTERVALS frame intervals where its frames end, and
+prints one line of JSON: firstFrameMs (from the start of navigation), renderer,
+intervals (ms) and processes: CPU time (ms) and minor page faults per frame of the
+browser and every process under it over those frames, by kind of process.
 
-usage: browser_pacing.py chromium|firefox BROWSER URL INTERVALS
-
-scripts/web-pacing.sh runs it.
+usage: browser_pacing.py chromium|firefox BROWSER URL INTERVALS   (scripts/web-pacing.sh runs it)
 """
 import json
 import os
@@ -24,6 +21,8 @@ import psutil
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "system"))
 import browsers  # noqa: E402
 import harness  # noqa: E402
+
+
 def processes(root):
     """{pid: (kind, CPU clock ticks, minor faults)} of ROOT and every process
     under it; kind is Chromium's --type, Firefox's content process kind, or main."""
@@ -57,14 +56,14 @@ def measure(engine, binary, url, intervals):
             state = browser.open(url)
             if state["message"]:
                 raise harness.Failed(f"the page shows a notice: {state['message']}")
-            time.sleep(2.5)  # as long as the page's test runs it before its own figures
+            time.sleep(2.5)  # past the first frames, which also load the page's files
             browser.evaluate("""(() => { const page = Module.postMainLoop; let last = null; window.orvanIntervals = [];
                 Module.postMainLoop = () => { page(); const now = performance.now();
                   if (last !== null) orvanIntervals.push(now - last); last = now; }; return 0; })()""")
             root = psutil.Process(browser.process.pid)
             before, start = processes(root), browser.evaluate("orvanPage.frames")
-            harness.wait_for(f"{intervals} frame intervals", lambda: browser.evaluate("orvanIntervals.length") >= intervals,
-                             60 + intervals, 0.5, process=browser.process, logs=browser.process.logs())
+            harness.wait_for(f"{intervals} frame intervals", lambda: browser.evaluate("orvanIntervals.length")
+                             >= intervals, 60 + intervals, 0.5, process=browser.process, logs=browser.process.logs())
             after, frames = processes(root), browser.evaluate("orvanPage.frames") - start
             return {"firstFrameMs": state["firstFrameMs"], "renderer": browser.evaluate(browsers.RENDERER),
                     "intervals": [round(v, 3) for v in browser.evaluate("orvanIntervals")[:intervals]],

@@ -1,11 +1,10 @@
 # SPDX-License-Identifier: MIT
-"""A browser for the page's tests and measurements, each a harness.Process
-with a new profile in FOLDER/profile, in one of two engines with the same
-methods: headless Chromium over its DevTools protocol on a pipe (its fds 3
-and 4, NUL-separated JSON; no network port), or Firefox in a window on the
-display of its environment over Marionette (length-prefixed JSON on
-127.0.0.1, on a free port Firefox picks and writes into its profile)."""
+"""A browser for the page's tests and measurements, with a new profile in FOLDER/profile:
+headless Chromium over its DevTools protocol on a pipe (its fds 3 and 4, NUL-separated JSON;
+no network port), or Firefox in a window on the display of its environment over Marionette
+(length-prefixed JSON on 127.0.0.1, on a free port it picks and writes into its profile)."""
 import base64
+import contextlib
 import fcntl
 import io
 import json
@@ -19,47 +18,36 @@ from PIL import Image
 
 import harness
 
-# The page exposes orvanPage: frames drawn, time of the first frame, notice.
-STATE = """typeof orvanPage === "undefined" ? null : {
-    frames: orvanPage.frames, firstFrameMs: orvanPage.firstFrameMs, message: orvanPage.message(),
-    title: document.title, description: document.querySelector("meta[name=description]")?.content ?? "",
-    canvasRole: document.querySelector("canvas").getAttribute("role") ?? "",
-    canvasLabel: document.querySelector("canvas").getAttribute("aria-label") ?? ""}"""
-# Where the canvas and the notice are, in CSS pixels of the viewport.
-LAYOUT = """(() => {
-    const box = (e) => { const r = e.getBoundingClientRect(); return {x: r.x, y: r.y, width: r.width, height: r.height}; };
-    return {viewport: {width: innerWidth, height: innerHeight}, scrollWidth: document.documentElement.scrollWidth,
-            canvas: box(document.querySelector("canvas")), notice: box(document.getElementById("notice")),
-            statusFontPx: parseFloat(getComputedStyle(document.getElementById("status")).fontSize)};
-  })()"""
+# The page exposes orvanPage: frames drawn, time of the first frame (ms from
+# the start of navigation), and its notice ("" while the program runs).
+PAGE = """typeof orvanPage === "undefined" ? null :
+    {frames: orvanPage.frames, firstFrameMs: orvanPage.firstFrameMs, message: orvanPage.message()}"""
 # The renderer WebGL draws with, as its debug extension names it.
 RENDERER = """(() => { const gl = document.createElement("canvas").getContext("webgl");
     const info = gl && gl.getExtension("WEBGL_debug_renderer_info");
     return gl ? gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER) : ""; })()"""
 
 
-def png(data):
-    return Image.open(io.BytesIO(base64.b64decode(data))).convert("RGB")
-
-
 class Browser:
     def open(self, url, timeout=30):
-        """Opens URL in a 1280x720 viewport: the page's state (STATE) once the
-        program has drawn 10 frames or the page shows a notice."""
+        """PAGE once URL, opened in a 1280x720 viewport, has drawn 10 frames or shows a notice."""
         self.viewport(1280, 720)
         self.navigate(url)
         return harness.wait_for(f"10 frames or a notice on {url}", lambda: (
-            (s := self.evaluate(STATE)) is not None and (s["frames"] >= 10 or s["message"] != "") and s),
+            (s := self.evaluate(PAGE)) is not None and (s["frames"] >= 10 or s["message"] != "") and s),
             timeout, 0.1, process=self.process, logs=self.process.logs())
+
+    def shot(self, rect=None):
+        """The canvas (RECT: its x, y, width and height), or the viewport."""
+        return Image.open(io.BytesIO(base64.b64decode(self.screenshot(rect)))).convert("RGB")
 
     def close(self, timeout=10):
         """Asks the browser to quit; kills it if it has not ended in time."""
         if self.process.alive():
-            try:
+            with contextlib.suppress(harness.Failed, OSError, ValueError):
                 self.quit()
-            except (harness.Failed, OSError, ValueError):
-                pass
         self.process.wait(timeout)
+        self.disconnect()
 
     def failed(self, what):
         return harness.Failed(f"{what} (status {self.process.status})\n{harness.tail(self.process.err)}")
@@ -68,41 +56,37 @@ class Browser:
 class Chromium(Browser):
     FLAGS = [
         "--headless", "--remote-debugging-pipe", "--window-size=1280,720", "--force-device-scale-factor=1",
-        "--hide-scrollbars",
+        "--hide-scrollbars", "--no-first-run", "--no-default-browser-check",
         # Mesa's llvmpipe through ANGLE's EGL back end: SwiftShader, the default
         # software renderer, drops lines that cross the near plane.
         "--use-angle=gl-egl", "--ignore-gpu-blocklist",
-        # Nothing but the page's own server: no background traffic, and every
-        # host name but 127.0.0.1 unresolvable.
-        "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
-        "--disable-component-update", "--disable-sync", "--disable-default-apps", "--disable-extensions",
-        "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+        # Nothing but the page's own server: no background traffic, no host but 127.0.0.1.
+        "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-default-apps",
+        "--disable-extensions", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
         # A background tab must not be throttled while the program runs.
         "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
-        # The sandbox guards against hostile pages; this browser opens only the
-        # test's own page. It cannot start as root, nor in a chroot, which
-        # refuses the user namespaces it needs.
+        # The sandbox guards against hostile pages, and this browser opens only
+        # its own; it cannot start as root, nor in a chroot (no user namespaces).
         "--no-sandbox"]
 
     def __init__(self, binary, folder, env, mark=None, webgl=True):
         reads, self.writer = os.pipe()
         self.reader, writes = os.pipe()
-        # Copies at 10 and up, clear of the 3 and 4 bash moves them to.
-        fds = [fcntl.fcntl(fd, fcntl.F_DUPFD, 10) for fd in (reads, writes)]
-        for fd in (reads, writes):
-            os.close(fd)
+        fds = [fcntl.fcntl(fd, fcntl.F_DUPFD, 10) for fd in (reads, writes)]  # bash moves these to 3 and 4
         argv = ["bash", "-c", f'exec "$@" 3<&{fds[0]} 4>&{fds[1]} {fds[0]}<&- {fds[1]}>&-', "chromium", binary,
-                *self.FLAGS, f"--user-data-dir={Path(folder) / 'profile'}", *([] if webgl else ["--disable-webgl"])]
-        self.process = harness.Process(argv + ["about:blank"], "chromium", folder, env=env, mark=mark, pass_fds=fds)
-        for fd in fds:
+                *self.FLAGS, f"--user-data-dir={Path(folder) / 'profile'}", *([] if webgl else ["--disable-webgl"]),
+                "about:blank"]
+        self.process = harness.Process(argv, "chromium", folder, env=env, mark=mark, pass_fds=fds)
+        for fd in (reads, writes, *fds):
             os.close(fd)
         self.buffer, self.id, self.session = b"", 0, None
+        self.disconnect = lambda: (os.close(self.reader), os.close(self.writer))
         page = next(t for t in self.send("Target.getTargets")["targetInfos"] if t["type"] == "page")
         self.session = self.send("Target.attachToTarget", targetId=page["targetId"], flatten=True)["sessionId"]
 
     def send(self, method, timeout=60, **params):
         self.id += 1
-        message = dict(id=self.id, method=method, params=params, **({"sessionId": self.session} if self.session else {}))
+        message = dict(id=self.id, method=method, params=params, **{"sessionId": self.session} if self.session else {})
         os.write(self.writer, json.dumps(message).encode() + b"\0")
         deadline = time.monotonic() + timeout
         while True:
@@ -127,13 +111,13 @@ class Chromium(Browser):
             raise harness.Failed(f"{expression}: {answer['exceptionDetails']}")
         return answer["result"].get("value")
 
-    def shot(self, rect=None):
-        """The canvas at RECT (LAYOUT's), or without it the viewport."""
+    def screenshot(self, rect):
         clip = {"clip": dict(rect, scale=1)} if rect else {}
-        return png(self.send("Page.captureScreenshot", format="png", **clip)["data"])
+        return self.send("Page.captureScreenshot", format="png", **clip)["data"]
 
     def viewport(self, width, height):
-        self.send("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=1, mobile=False)
+        self.send("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=1,
+                  mobile=False)
 
     def quit(self):
         self.session = None
@@ -143,32 +127,29 @@ class Chromium(Browser):
 class Firefox(Browser):
     PREFS = {
         "marionette.port": 0,  # a free one, written to the profile's MarionetteActivePort
-        # Nothing but the page's own server: every other address goes to a
-        # proxy that is not there (127.0.0.1 itself never goes through a proxy).
+        # Nothing but the page's own server: all else goes to a proxy that is not there.
         "network.proxy.type": 1, "network.proxy.http": "127.0.0.1", "network.proxy.http_port": 9,
         "network.proxy.share_proxy_settings": True, "network.proxy.allow_hijacking_localhost": False,
         "browser.shell.checkDefaultBrowser": False, "datareporting.policy.dataSubmissionEnabled": False,
-        "toolkit.telemetry.reportingpolicy.firstRun": False, "browser.startup.homepage_override.mstone": "ignore",
-        "browser.tabs.warnOnClose": False, "app.update.disabledForTesting": True,
+        "toolkit.telemetry.reportingpolicy.firstRun": False, "browser.tabs.warnOnClose": False,
+        "browser.startup.homepage_override.mstone": "ignore", "app.update.disabledForTesting": True,
         # performance.now() to the microsecond, as in Chromium, not rounded to 1 ms.
         "privacy.reduceTimerPrecision": False}
 
     def __init__(self, binary, folder, env, mark=None, webgl=True):
-        profile = Path(folder) / "profile"
-        profile.mkdir(parents=True)
-        (profile / "user.js").write_text("".join(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n"
-                                                 for k, v in dict(self.PREFS, **{"webgl.disabled": not webgl}).items()))
-        # No session bus: else Firefox starts one (dbus-launch, and GTK the
-        # accessibility bus) that outlives it.
-        env = dict(env, MOZ_CRASHREPORTER_DISABLE="1", DBUS_SESSION_BUS_ADDRESS=f"unix:path={profile}/no-bus",
-                   NO_AT_BRIDGE="1")
+        (profile := Path(folder) / "profile").mkdir(parents=True)
+        prefs = dict(self.PREFS, **{"webgl.disabled": not webgl}).items()
+        (profile / "user.js").write_text("".join(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n" for k, v in prefs))
+        # No session bus: else it starts one (dbus-launch, GTK's accessibility bus) that outlives it.
+        env = dict(env, DBUS_SESSION_BUS_ADDRESS=f"unix:path={profile}/no-bus", NO_AT_BRIDGE="1",
+                   MOZ_CRASHREPORTER_DISABLE="1")
         self.process = harness.Process([binary, "--marionette", "--no-remote", "--new-instance", "--profile",
                                         str(profile), "about:blank"], "firefox", folder, env=env, mark=mark)
         port = profile / "MarionetteActivePort"
         port = harness.wait_for("Firefox to write its Marionette port", lambda: port.exists() and port.read_text(),
                                 60, 0.1, process=self.process, logs=self.process.logs())
         self.socket = socket.create_connection(("127.0.0.1", int(port)), timeout=60)
-        self.buffer, self.id = b"", 0
+        self.buffer, self.id, self.disconnect = b"", 0, self.socket.close
         self.receive()  # its greeting
         # The tests poll the page themselves: Navigate returns at once.
         self.send("WebDriver:NewSession", capabilities={"alwaysMatch": {"pageLoadStrategy": "none"}})
@@ -199,15 +180,13 @@ class Firefox(Browser):
     def evaluate(self, expression):
         return self.send("WebDriver:ExecuteScript", script=f"return ({expression});", args=[])["value"]
 
-    def shot(self, rect=None):
-        """The canvas (if RECT), or without it the viewport."""
+    def screenshot(self, rect):
         canvas = rect and self.send("WebDriver:FindElement", using="css selector", value="canvas")["value"]
-        element = {"id": next(iter(canvas.values()))} if canvas else {}
-        return png(self.send("WebDriver:TakeScreenshot", full=False, hash=False, **element)["value"])
+        return self.send("WebDriver:TakeScreenshot", full=False, hash=False,
+                         **({"id": next(iter(canvas.values()))} if canvas else {}))["value"]
 
     def viewport(self, width, height):
-        """The window's size less the viewport's is the browser's own bars."""
-        for _ in range(3):
+        for _ in range(3):  # the window's size less the viewport's is the browser's own bars
             w, h, outer_w, outer_h = self.evaluate("[innerWidth, innerHeight, outerWidth, outerHeight]")
             if (w, h) == (width, height):
                 return
