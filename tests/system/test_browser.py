@@ -81,8 +81,8 @@ def browser(request, work, mark):
     engine = request.param
     binary = os.environ.get(f"ORVAN_{engine.upper()}") or {"chromium": "chromium", "firefox": "firefox-esr"}[engine]
     xvfb = request.getfixturevalue("xvfb") if engine == "firefox" else None
-    # Their temporary files go with the test's (a short path: Chromium's
-    # sockets there have a length limit).
+    # Their temporary files in a folder removed at the end, on a short path:
+    # Chromium's sockets there have a length limit.
     tmp = tempfile.TemporaryDirectory(prefix="orvan-")
     env = dict(xvfb.env if xvfb else harness.clean_env(), TMPDIR=tmp.name)
     started = []
