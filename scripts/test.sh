@@ -10,7 +10,7 @@
 #   aarch64    GCC cross build for 64-bit ARM, -O2: engine tests under qemu
 #              (x86-64 only: on arm64 the default build is that machine)
 #   web        WebAssembly (emscripten), -O2: engine tests under Node.js, and
-#              the page in Chromium and Firefox (tests/web)
+#              the page in Chromium and Firefox (tests/system/test_browser.py)
 #   asan       Clang with AddressSanitizer and UndefinedBehaviorSanitizer: every
 #              test, and the engine fuzzer's seed corpus
 # and then the other checks:

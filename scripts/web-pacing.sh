@@ -4,7 +4,7 @@
 # the other in the same run, all drawn by Mesa's llvmpipe: the desktop window
 # under Xvfb with bench/pacing_probe preloaded, then the web build's page in
 # headless Chromium (ANGLE on EGL) and in Firefox in a window on Xvfb, both
-# driven by tests/web/browser.mjs. Every percentile is bench/stats.py's
+# driven by bench/browser_pacing.py. Every percentile is bench/stats.py's
 # (nearest rank). A measurement, not a test: it prints the figures and the
 # machine's load before and after.
 #
@@ -12,7 +12,7 @@
 #
 # Needs the default and web builds (scripts/test.sh default web makes both).
 # ORVAN_WEB_PACING_OUT=DIR also keeps the records there: desktop.txt (the
-# pacing probe's), chromium.json and firefox.json (tests/web/browser.mjs's
+# pacing probe's), chromium.json and firefox.json (bench/browser_pacing.py's
 # reports, with the raw intervals), sizes.txt (the page's files in bytes, and
 # gzipped) and machine.txt (browsers, date, load); scripts/bench.sh uses them
 # for section 5 of docs/performance.md.
@@ -58,10 +58,8 @@ echo "desktop (Xvfb): first frame ${first} ms after start; intervals" \
 serve_start build/web "$work/server.log" || { echo "web-pacing: the web server did not start" >&2; exit 1; }
 # browser ENGINE BINARY LABEL: the page in that browser, its report in $work/ENGINE.json
 browser() {
-    mkdir "$work/profile-$1" "$work/shots-$1"
-    ORVAN_BROWSER_INTERVALS=$intervals node tests/web/browser.mjs "$1" "$2" "$work/profile-$1" "$work/shots-$1" \
-        "http://127.0.0.1:$SERVE_PORT/orvan-demo-window.html" >"$work/$1.json" 2>"$work/$1.err" ||
-        { grep -m 3 "browser.mjs" "$work/$1.err" >&2; exit 1; }
+    python3 bench/browser_pacing.py "$1" "$2" "http://127.0.0.1:$SERVE_PORT/orvan-demo-window.html" "$intervals" \
+        >"$work/$1.json" 2>"$work/$1.err" || { tail -n 5 "$work/$1.err" >&2; exit 1; }
     echo "$3: first frame $(node -p 'JSON.parse(require("fs").readFileSync(process.argv[1])).firstFrameMs' "$work/$1.json")" \
          "ms after navigation; intervals" \
          "$(node -e 'for (const v of JSON.parse(require("fs").readFileSync(process.argv[1])).intervals) console.log(v)' \
