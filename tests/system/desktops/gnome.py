@@ -27,6 +27,7 @@ from desktops import Base, Window
 
 UUID = "orvan-desktop-test@orvan.example"
 TITLE_HEIGHT, BUTTON_WIDTH = 24, 32
+WIDTH, HEIGHT = 1600, 900
 # The test's extension on, no animations, no notification banners (as root
 # the shell posts one over the top of the screen), no welcome tour.
 SETTINGS = f"""[org/gnome/shell]
@@ -67,7 +68,7 @@ class Desktop(Base):
         self.processes += [system.process, session.process]
         env.update(DBUS_SYSTEM_BUS_ADDRESS=system.address, DBUS_SESSION_BUS_ADDRESS=session.address)
         self.shell = self.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
-                                 "1600x900"], "gnome-shell", env)
+                                 f"{WIDTH}x{HEIGHT}"], "gnome-shell", env)
         self.bus = session.connect()
         # 90 s: it takes many seconds on a loaded machine
         harness.wait_for("GNOME Shell started, its overview closed", self.ready, 90, interval=0.2,
@@ -148,10 +149,9 @@ class Desktop(Base):
         # bottom-right corner (the top-left one would open the overview),
         # then the way back: to 40 pixels left and below the button, so that
         # the title bar sees the pointer enter, then onto it.
-        w, h = (int(v) for v in self.ours("Screen").split())
         move = lambda dx, dy: ("NotifyPointerMotionRelative", "(dd)", (float(dx), float(dy)))  # noqa: E731
         button = lambda pressed: ("NotifyPointerButton", "(ib)", (0x110, pressed))  # noqa: E731 BTN_LEFT
-        self.remote(move(10000, 10000), move(x - 40 - (w - 1), y + 40 - (h - 1)), move(40, -40), button(True),
+        self.remote(move(10000, 10000), move(x - 40 - (WIDTH - 1), y + 40 - (HEIGHT - 1)), move(40, -40), button(True),
                     button(False))
 
     def key_escape(self):

@@ -9,7 +9,6 @@
 
 const IFACE = `<node><interface name="org.orvan.DesktopTest">
   <method name="Frames"><arg type="s" direction="out"/></method>
-  <method name="Screen"><arg type="s" direction="out"/></method>
   <method name="Started"><arg type="b" direction="out"/></method>
 </interface></node>`;
 
@@ -38,9 +37,5 @@ class DesktopTest {
     // that, so closing the overview before would not last.
     Started() {
         return !Main.layoutManager._startingUp;
-    }
-
-    Screen() {
-        return global.display.get_size().join(' ');
     }
 }

@@ -48,6 +48,9 @@ BGRX_FORMATS = (4, 5, 6)
 
 class Desktop(Base):
     def start(self):
+        self.fake_input = self.build.frame_counter.parent / "kde_fake_input"
+        if not self.fake_input.exists():
+            raise harness.Failed(f"{self.fake_input} not built (the build's desktop tests are off?)")
         # /usr/bin/kwin_wayland carries a file capability (cap_sys_resource,
         # to raise its own priority) that some machines (containers) refuse
         # to execute at all, for root too. A copy has no capability and runs;
@@ -151,7 +154,7 @@ class Desktop(Base):
         return Image.frombuffer("RGB", (width, height), data, "raw", "BGRX", stride, 1).copy()
 
     def input(self, *args):
-        self.run(str(self.build.frame_counter.parent / "kde_fake_input"), *args)
+        self.run(str(self.fake_input), *args)
 
     def click(self, x, y):
         self.input("click", str(x), str(y))
