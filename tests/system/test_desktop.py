@@ -11,6 +11,7 @@ going away ends it within 2 s. Screenshots are kept in ORVAN_DESKTOP_SHOTS
 it has drawn, never for a fixed time."""
 import importlib
 import os
+import re
 from pathlib import Path
 
 import pytest
@@ -62,6 +63,9 @@ def test_the_window_on_a_real_desktop(desktop, program):
     assert (w, h) == (1280, 720), f"the window's contents 1280x720 (got {w}x{h} at {x}, {y})"
     harness.assert_scene(shot.crop((x, y, x + w, y + h)))
     harness.title_bar_checks(shot, window.title, window.close)
+    if desktop.top_bar:
+        text = harness.read_title(shot, desktop.top_bar)
+        assert "orvan-demo-window" in text, f"the top bar names the program (read: {text!r})"
 
     # ---- the close button, or the desktop's own close request
     if window.close is not None:
@@ -71,8 +75,9 @@ def test_the_window_on_a_real_desktop(desktop, program):
         desktop.close(run.pid)
         ended(run, "the desktop's close request", 5)
     # (read once it has ended: its output to a file is flushed at the end)
-    opened = f"PLATFORM: DESKTOP (GLFW - {desktop.backend}): Initialized successfully"
-    assert opened in run.stdout() + run.stderr(), f"the window opened on {desktop.backend}"
+    opened = re.search(r"PLATFORM: DESKTOP \(GLFW - (\w+)\): Initialized successfully", run.stdout())
+    backend = opened[1] if opened else None
+    assert backend == desktop.backend, f"the window opened on {desktop.backend} (raylib says: {backend})"
 
     # ---- Esc
     run = launch(desktop, program, "esc")

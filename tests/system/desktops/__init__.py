@@ -13,6 +13,8 @@ with all its state in the test's folder, stopped by stop().
   close(pid)           the desktop's own close request (where no close
                        button is drawn)
   kill()               the compositor ends at once (Wayland)
+  top_bar              where the desktop's top bar names the focused
+                       program, (x, y, width, height); None if it does not
 """
 import os
 import subprocess
@@ -28,6 +30,7 @@ Window = namedtuple("Window", "name contents title close")
 
 class Base:
     backend = "Wayland"
+    top_bar = None
 
     def __init__(self, build, work, runtime, mark):
         self.build, self.work, self.runtime, self.mark = build, work, runtime, mark

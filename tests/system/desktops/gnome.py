@@ -56,6 +56,9 @@ class Desktop(Base):
         (extension / "metadata.json").write_text(f'{{"uuid": "{UUID}", "name": "Desktop test", "description": '
                                                  f'"Window frames for a test", "shell-version": ["{version}"]}}')
         head, tail = MODULE if version >= 45 else OLD
+        # Up to GNOME 44 the top bar names the focused program at its left,
+        # after "Activities", from its app_id ("Unknown" without one).
+        self.top_bar = (0, 0, WIDTH // 2 - 100, 32) if version < 45 else None
         code = (Path(__file__).with_name("gnome_extension.js")).read_text()
         (extension / "extension.js").write_text(head + code + tail)
         env = self.base_env(HOME=home, XDG_CONFIG_HOME=home / ".config", XDG_DATA_HOME=home / ".local/share",
