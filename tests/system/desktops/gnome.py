@@ -39,7 +39,8 @@ enable-animations=false
 [org/gnome/desktop/notifications]
 show-banners=false
 """
-OLD = ("const { Gio } = imports.gi;\nconst Main = imports.ui.main;\n", "function init() { return new DesktopTest(); }\n")
+OLD = ("const { Gio } = imports.gi;\nconst Main = imports.ui.main;\n",
+       "function init() { return new DesktopTest(); }\n")
 MODULE = ("import Gio from 'gi://Gio';\nimport * as Main from 'resource:///org/gnome/shell/ui/main.js';\n",
           "export default DesktopTest;\n")
 

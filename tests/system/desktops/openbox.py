@@ -28,7 +28,8 @@ class Desktop(Base):
     def manager(self):
         """The window manager's name (_NET_WM_NAME of the window named by the
         root's _NET_SUPPORTING_WM_CHECK), as wmctrl -m reads it."""
-        check = self.x.screen().root.get_full_property(self.x.intern_atom("_NET_SUPPORTING_WM_CHECK"), X.AnyPropertyType)
+        atom = self.x.intern_atom("_NET_SUPPORTING_WM_CHECK")
+        check = self.x.screen().root.get_full_property(atom, X.AnyPropertyType)
         if not check:
             return None
         return self.xvfb.title(self.x.create_resource_object("window", check.value[0]))
