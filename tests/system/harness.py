@@ -401,3 +401,27 @@ def title_bar_checks(image, box, close=None):
         square = image.convert("L").crop((cx - 8, cy - 8, cx + 8, cy + 8))
         deviation = ImageStat.Stat(square).stddev[0] / 255
         assert deviation >= 0.05, f"a close button drawn at {close} (grey deviation {deviation:.3f})"
+
+
+# -- D-Bus: a bus of a test's own (the desktop tests) ------------------------
+class Bus:
+    """A dbus-daemon with the session bus's configuration, listening on the
+    socket PATH; what it starts on demand runs with ENV (and the mark)."""
+
+    def __init__(self, folder, path, env, name="dbus", mark=None):
+        read, write = os.pipe()
+        self.process = Process(["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--address=unix:path={path}",
+                                f"--print-address={write}"], name, folder, env=env, mark=mark, pass_fds=(write,))
+        os.close(write)
+        with os.fdopen(read) as pipe:  # printed once it listens
+            self.address = wait_for(f"{name} to print its address", lambda: pipe.readline().strip(), 30,
+                                    process=self.process, logs=self.process.logs())
+
+    def connect(self):
+        """A connection of this process to the bus (Gio.DBusConnection)."""
+        from gi.repository import Gio
+        flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
+        return Gio.DBusConnection.new_for_address_sync(self.address, flags, None, None)
+
+    def stop(self):
+        self.process.stop()

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Keys and clicks for tests/desktop/kde.sh, through kwin's fake-input Wayland
+// Keys and clicks for desktops/kde.py, through kwin's fake-input Wayland
 // protocol (org_kde_kwin_fake_input): events enter kwin's input path as a
 // real device's would. kwin accepts them from any client when it runs with
 // KWIN_WAYLAND_NO_PERMISSION_CHECKS=1.

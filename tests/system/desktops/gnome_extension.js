@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
-// A GNOME Shell extension for tests/desktop/gnome.sh: the shell's own record
-// of where its windows are, which its D-Bus interfaces do not give. Exported on
+// A GNOME Shell extension for desktops/gnome.py: the shell's own record of
+// where its windows are, which its D-Bus interfaces do not give. Exported on
 // the shell's session-bus connection at /org/orvan/DesktopTest.
 //
-// The class alone: gnome.sh adds the lines that differ between the shell's
+// The class alone: gnome.py adds the lines that differ between the shell's
 // two kinds of extension, the old one (GNOME 43: `imports.gi` and an init()
 // function) and modules (GNOME 45 on: `import` and a default export).
 
 const IFACE = `<node><interface name="org.orvan.DesktopTest">
   <method name="Frames"><arg type="s" direction="out"/></method>
-  <method name="Screen"><arg type="s" direction="out"/></method>
   <method name="Started"><arg type="b" direction="out"/></method>
 </interface></node>`;
 
@@ -24,24 +23,19 @@ class DesktopTest {
         this._impl = null;
     }
 
-    // One line per window: its id (as in org.gnome.Shell.Introspect), its
-    // process and its frame, title bar included, in screen coordinates.
+    // JSON: per window id (as in org.gnome.Shell.Introspect), its process
+    // and its frame, title bar included, in screen coordinates.
     Frames() {
-        return global.get_window_actors().map(actor => {
+        return JSON.stringify(Object.fromEntries(global.get_window_actors().map(actor => {
             const window = actor.meta_window;
             const r = window.get_frame_rect();
-            return `${window.get_id()} ${window.get_pid()} ${r.x} ${r.y} ${r.width} ${r.height}`;
-        }).join('\n');
+            return [window.get_id(), [window.get_pid(), r.x, r.y, r.width, r.height]];
+        })));
     }
 
     // The shell has finished starting: it opens the overview at the end of
     // that, so closing the overview before would not last.
     Started() {
         return !Main.layoutManager._startingUp;
-    }
-
-    Screen() {
-        const [width, height] = global.display.get_size();
-        return `${width} ${height}`;
     }
 }

@@ -1,0 +1,76 @@
+# SPDX-License-Identifier: MIT
+"""Real desktops for tests/system/test_desktop.py, one module each, each with
+a class Desktop of the same small interface: started by its constructor
+with all its state in the test's folder, stopped by stop().
+
+  env                  what a client needs to open a window on it
+  backend              "X11" or "Wayland": where GLFW must open the window
+  window(pid)          what the desktop itself knows of PID's window, a
+                       Window; None while it knows none
+  screenshot()         the whole screen, taken the desktop's own way (PIL)
+  click(x, y)          the pointer moved in from elsewhere, a left click
+  key_escape(window)   Esc, to the focused window (the program's)
+  close(pid)           the desktop's own close request (where no close
+                       button is drawn)
+  kill()               the compositor ends at once (Wayland)
+  top_bar              where the desktop's top bar names the focused
+                       program, (x, y, width, height); None if it does not
+"""
+import os
+import subprocess
+from collections import namedtuple
+
+import harness
+
+# name: the app_id or WM_CLASS the desktop reports; contents, title: boxes
+# (x, y, width, height) of the contents and the title bar on the screen;
+# close: the centre (x, y) of the close button, None where none is drawn.
+Window = namedtuple("Window", "name contents title close")
+
+
+class Base:
+    backend = "Wayland"
+    top_bar = None
+
+    def __init__(self, build, work, runtime, mark):
+        self.build, self.work, self.runtime, self.mark = build, work, runtime, mark
+        self.processes = []
+        self.env = {}
+        try:
+            self.start()
+        except BaseException:
+            self.stop()
+            raise
+
+    def spawn(self, argv, name, env, **popen):
+        """A process of the desktop's, stopped (last started first) by stop()."""
+        process = harness.Process(argv, name, self.work, env=env, mark=self.mark, **popen)
+        self.processes.append(process)
+        return process
+
+    def run(self, *argv, env=None):
+        """A tool's output; the test fails if it fails."""
+        done = subprocess.run(argv, env=dict(env or self.env, ORVAN_TEST_MARK=self.mark), capture_output=True,
+                              timeout=60, check=False)
+        if done.returncode != 0:
+            raise harness.Failed(f"{' '.join(argv)}: status {done.returncode}\n{done.stderr.decode()[-2000:]}")
+        return done.stdout
+
+    def base_env(self, **extra):
+        """A clean environment: the path, a home in the test's folder, EXTRA."""
+        env = {"PATH": os.environ["PATH"], "HOME": str(self.work), "LC_ALL": "C.UTF-8"}
+        env.update({k: str(v) for k, v in extra.items()})
+        return env
+
+    def logs(self):
+        return [log for process in self.processes for log in process.logs()]
+
+    def close(self, pid):
+        raise NotImplementedError(f"{type(self).__module__} draws a close button")
+
+    def kill(self):
+        raise NotImplementedError(f"{type(self).__module__} is no Wayland compositor")
+
+    def stop(self):
+        for process in reversed(self.processes):
+            process.stop()

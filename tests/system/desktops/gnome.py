@@ -1,0 +1,171 @@
+# SPDX-License-Identifier: MIT
+"""GNOME Shell headless on Wayland: a virtual monitor, no X11, a session bus
+of its own, its settings in a key file in the test's folder (no dconf
+database is touched). It draws no server-side decorations: the title bar
+and its buttons are the program's own, drawn by libdecor's cairo plugin, 24
+pixels high with buttons 32 pixels wide, the rightmost one the close button.
+
+Screenshots, keys, clicks and the window list go through the shell's and
+mutter's own D-Bus interfaces. The shell answers some calls only to the
+programs it trusts, known by the bus names they own: a screenshot to the
+screenshot tool (org.gnome.Screenshot), the window list to the desktop
+portal; the test owns those names while it calls. Where the window is, none
+of them says: a small extension of the test's own (gnome_extension.js) does.
+"""
+import json
+import re
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+from gi.repository import GLib
+from PIL import Image
+
+import harness
+from desktops import Base, Window
+
+UUID = "orvan-desktop-test@orvan.example"
+TITLE_HEIGHT, BUTTON_WIDTH = 24, 32
+WIDTH, HEIGHT = 1600, 900
+# The test's extension on, no animations, no notification banners (as root
+# the shell posts one over the top of the screen), no welcome tour.
+SETTINGS = f"""[org/gnome/shell]
+enabled-extensions=['{UUID}']
+disable-user-extensions=false
+welcome-dialog-last-shown-version='999'
+[org/gnome/desktop/interface]
+enable-animations=false
+[org/gnome/desktop/notifications]
+show-banners=false
+"""
+OLD = ("const { Gio } = imports.gi;\nconst Main = imports.ui.main;\n",
+       "function init() { return new DesktopTest(); }\n")
+MODULE = ("import Gio from 'gi://Gio';\nimport * as Main from 'resource:///org/gnome/shell/ui/main.js';\n",
+          "export default DesktopTest;\n")
+
+
+class Desktop(Base):
+    def start(self):
+        home = self.work / "home"
+        extension = home / ".local/share/gnome-shell/extensions" / UUID
+        extension.mkdir(parents=True)
+        (home / ".config/glib-2.0/settings").mkdir(parents=True)
+        (home / ".config/glib-2.0/settings/keyfile").write_text(SETTINGS)
+        version = int(re.search(r"\d+", subprocess.run(["gnome-shell", "--version"], capture_output=True,
+                                                       text=True, check=True).stdout).group())
+        (extension / "metadata.json").write_text(f'{{"uuid": "{UUID}", "name": "Desktop test", "description": '
+                                                 f'"Window frames for a test", "shell-version": ["{version}"]}}')
+        head, tail = MODULE if version >= 45 else OLD
+        # Up to GNOME 44 the top bar names the focused program at its left,
+        # after "Activities", from its app_id ("Unknown" without one).
+        self.top_bar = (0, 0, WIDTH // 2 - 100, 32) if version < 45 else None
+        code = (Path(__file__).with_name("gnome_extension.js")).read_text()
+        (extension / "extension.js").write_text(head + code + tail)
+        env = self.base_env(HOME=home, XDG_CONFIG_HOME=home / ".config", XDG_DATA_HOME=home / ".local/share",
+                            XDG_RUNTIME_DIR=self.runtime, GSETTINGS_BACKEND="keyfile")
+        # The shell refuses to start without a system bus (its login manager
+        # code connects to it): a bus of the test's own stands in for it, so
+        # the machine's own system bus (if any) is never used.
+        system = harness.Bus(self.work, self.runtime / "sysbus", env, "dbus-system", self.mark)
+        session = harness.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark)
+        self.processes += [system.process, session.process]
+        env.update(DBUS_SYSTEM_BUS_ADDRESS=system.address, DBUS_SESSION_BUS_ADDRESS=session.address)
+        self.shell = self.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
+                                 f"{WIDTH}x{HEIGHT}"], "gnome-shell", env)
+        self.bus = session.connect()
+        # 90 s: it takes many seconds on a loaded machine
+        harness.wait_for("GNOME Shell started, its overview closed", self.ready, 90, interval=0.2,
+                         process=self.shell, logs=self.logs())
+        self.env = self.base_env(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="wayland-0",
+                                 XDG_SESSION_TYPE="wayland")
+
+    def call(self, name, path, iface, method, args=None, reply=None):
+        return self.bus.call_sync(name, path, iface, method, args, GLib.VariantType(reply) if reply else None,
+                                  0, 10000, None).unpack()
+
+    def ours(self, method, reply="(s)"):
+        return self.call("org.gnome.Shell", "/org/orvan/DesktopTest", "org.orvan.DesktopTest", method,
+                         reply=reply)[0]
+
+    def owning(self, name, method, *args):
+        """METHOD(*ARGS), called while the test owns the bus name NAME."""
+        bus = ("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus")
+        (got,) = self.call(*bus, "RequestName", GLib.Variant("(su)", (name, 4)), "(u)")  # 4: do not queue
+        assert got == 1, f"the test owns the bus name {name} (RequestName answered {got})"
+        try:
+            return method(*args)
+        finally:
+            self.call(*bus, "ReleaseName", GLib.Variant("(s)", (name,)), "(u)")
+
+    def ready(self):
+        """It has started and its overview is closed (closes it): it starts
+        in the overview."""
+        shell = ("org.gnome.Shell", "/org/gnome/Shell", "org.freedesktop.DBus.Properties")
+        try:
+            if not self.ours("Started", "(b)"):
+                return False
+            if self.call(*shell, "Get", GLib.Variant("(ss)", ("org.gnome.Shell", "OverviewActive")), "(v)")[0]:
+                self.call(*shell, "Set", GLib.Variant("(ssv)", ("org.gnome.Shell", "OverviewActive",
+                                                               GLib.Variant("b", False))))
+                return False
+            return True
+        except GLib.Error:  # not there yet
+            return False
+
+    def window(self, pid):
+        """The app_id is the shell's (org.gnome.Shell.Introspect's wm-class,
+        on Wayland the app_id), the frame the extension's."""
+        listed = self.owning("org.freedesktop.impl.portal.desktop.gnome", self.call, "org.gnome.Shell",
+                             "/org/gnome/Shell/Introspect", "org.gnome.Shell.Introspect", "GetWindows", None,
+                             "(a{ta{sv}})")[0]
+        for wid, (wpid, x, y, w, h) in json.loads(self.ours("Frames")).items():
+            if wpid == pid and int(wid) in listed:
+                close = (x + w - BUTTON_WIDTH // 2, y + TITLE_HEIGHT // 2)
+                return Window(listed[int(wid)].get("wm-class"), (x, y + TITLE_HEIGHT, w, h - TITLE_HEIGHT),
+                              (x, y, w, TITLE_HEIGHT), close)
+        return None
+
+    def screenshot(self):
+        path = self.work / "shell-screenshot.png"
+        ok, _ = self.owning("org.gnome.Screenshot", self.call, "org.gnome.Shell.Screenshot",
+                            "/org/gnome/Shell/Screenshot", "org.gnome.Shell.Screenshot", "Screenshot",
+                            GLib.Variant("(bbs)", (False, False, str(path))), "(bs)")
+        assert ok, "GNOME Shell took a screenshot"
+        with Image.open(path) as image:
+            return image.convert("RGB")
+
+    def remote(self, *events):
+        """EVENTS (method, signature, args) in a session of mutter's remote
+        desktop: input as from another machine."""
+        rd = ("org.gnome.Mutter.RemoteDesktop", "/org/gnome/Mutter/RemoteDesktop", "org.gnome.Mutter.RemoteDesktop")
+        (path,) = self.call(*rd, "CreateSession", None, "(o)")
+        # The session's first event is sometimes lost: a harmless one first
+        # (Shift, key code 42).
+        shift = [("NotifyKeyboardKeycode", "(ub)", (42, True)), ("NotifyKeyboardKeycode", "(ub)", (42, False))]
+        for method, signature, args in [("Start", None, ()), *shift, *events, ("Stop", None, ())]:
+            self.call(rd[0], path, rd[2] + ".Session", method, GLib.Variant(signature, args) if signature else None)
+            time.sleep(0.05)  # lets mutter handle one event before the next
+
+    def click(self, x, y):
+        # Absolute motion needs a screen-cast stream; relative motion does
+        # not. A long move down and to the right stops at the screen's
+        # bottom-right corner (the top-left one would open the overview),
+        # then the way back: to 40 pixels left and below the button, so that
+        # the title bar sees the pointer enter, then onto it.
+        move = lambda dx, dy: ("NotifyPointerMotionRelative", "(dd)", (float(dx), float(dy)))  # noqa: E731
+        button = lambda pressed: ("NotifyPointerButton", "(ib)", (0x110, pressed))  # noqa: E731 BTN_LEFT
+        self.remote(move(10000, 10000), move(x - 40 - (WIDTH - 1), y + 40 - (HEIGHT - 1)), move(40, -40), button(True),
+                    button(False))
+
+    def key_escape(self):
+        self.remote(("NotifyKeyboardKeycode", "(ub)", (1, True)), ("NotifyKeyboardKeycode", "(ub)", (1, False)))
+
+    def kill(self):
+        self.shell.stop(signal.SIGKILL)
+
+    def stop(self):
+        if hasattr(self, "bus"):
+            self.bus.close_sync(None)
+        # It sometimes crashes on SIGTERM; either way, gone.
+        super().stop()

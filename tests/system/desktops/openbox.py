@@ -1,0 +1,88 @@
+# SPDX-License-Identifier: MIT
+"""openbox, an X11 window manager, on an Xvfb of its own, with its default
+theme: its frame draws the title and, at the right of the title bar,
+iconify, maximise and close. Everything is read from the X server: WM_CLASS
+and the geometry of the program's window and of openbox's frame windows
+around it; the screenshot is the root window's contents, the click XTEST
+input, and Esc a key press sent to the program's window alone (as the X11
+window test does: no key is left held down when the window is gone)."""
+from Xlib import X
+from Xlib.ext import xtest
+
+import harness
+from desktops import Base, Window
+
+
+class Desktop(Base):
+    backend = "X11"
+
+    def start(self):
+        self.xvfb = harness.Xvfb(self.work, mark=self.mark)
+        self.x = self.xvfb.x
+        env = self.base_env(DISPLAY=self.xvfb.display, XDG_CONFIG_HOME=self.work / "config")
+        self.spawn(["openbox", "--sm-disable"], "openbox", env)
+        harness.wait_for("openbox to name itself on the root window", lambda: self.manager() == "Openbox", 20,
+                         process=self.processes[-1], logs=self.logs())
+        self.env = self.base_env(DISPLAY=self.xvfb.display, XDG_RUNTIME_DIR=self.runtime, XDG_SESSION_TYPE="x11")
+
+    def manager(self):
+        """The window manager's name (_NET_WM_NAME of the window named by the
+        root's _NET_SUPPORTING_WM_CHECK), as wmctrl -m reads it."""
+        atom = self.x.intern_atom("_NET_SUPPORTING_WM_CHECK")
+        check = self.x.screen().root.get_full_property(atom, X.AnyPropertyType)
+        if not check:
+            return None
+        return self.xvfb.title(self.x.create_resource_object("window", check.value[0]))
+
+    def place(self, window):
+        """(x, y, width, height) of WINDOW on the screen."""
+        geometry = window.get_geometry()
+        at = window.translate_coords(self.x.screen().root, 0, 0)
+        return -at.x, -at.y, geometry.width, geometry.height
+
+    def window(self, pid):
+        windows = self.xvfb.windows_of(pid)
+        if not windows:
+            return None
+        window = self._window = windows[0]
+        wm_class = window.get_wm_class()
+        x, y, w, h = contents = self.place(window)
+        extents = window.get_full_property(self.x.intern_atom("_NET_FRAME_EXTENTS"), X.AnyPropertyType)
+        left, right, top, _ = extents.value if extents else (0, 0, 0, 0)
+        title = (x - left, y - top, w + left + right, top)
+        return Window(wm_class[1] if wm_class else None, contents, title, self.close_button(window, title))
+
+    def close_button(self, window, title):
+        """openbox draws each button in a small square window of its own in the
+        frame (the program's window's parent); in the default layout the close
+        button is the last one, at the right."""
+        best, todo = None, list(window.query_tree().parent.query_tree().children)
+        while todo:
+            child = todo.pop()
+            todo.extend(child.query_tree().children)
+            if child.get_attributes().map_state != X.IsViewable:
+                continue
+            x, y, w, h = self.place(child)
+            if w == h and 8 <= w <= 40 and y >= title[1] and y + h <= title[1] + title[3]:
+                if best is None or x > best[0]:
+                    best = (x, y, w)
+        return None if best is None else (best[0] + best[2] // 2, best[1] + best[2] // 2)
+
+    def screenshot(self):
+        return self.xvfb.shot()
+
+    def click(self, x, y):
+        # from the screen's bottom-left corner, outside the centred window
+        for event in ((X.MotionNotify, 0, 0, 899), (X.MotionNotify, 0, x, y), (X.ButtonPress, 1, 0, 0),
+                      (X.ButtonRelease, 1, 0, 0)):
+            kind, detail, px, py = event
+            xtest.fake_input(self.x, kind, detail, x=px, y=py)
+            self.x.sync()
+
+    def key_escape(self):
+        self.xvfb.send_escape(self._window)
+
+    def stop(self):
+        super().stop()
+        if hasattr(self, "xvfb"):
+            self.xvfb.stop()
