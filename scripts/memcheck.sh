@@ -8,6 +8,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO"
 
 orvan_setup --tests
 orvan_build default
