@@ -1,51 +1,46 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Sets everything up and runs every test in every build CI checks, then the
-# other checks. The builds are CMakePresets.json's workflow presets with a test
-# step (configure, build, test; warnings are errors) that this machine's
-# architecture has (their conditions read ORVAN_ARCH, exported here): every
-# one on amd64; default, clang-O0, web and asan elsewhere. The checks: lint
-# (scripts/lint.sh), package (scripts/check-package.sh), memcheck
-# (scripts/memcheck.sh), fuzz (scripts/fuzz.sh 60), soak (scripts/soak.sh 60
-# 20), fresh (scripts/fresh-machine.sh, once a word SUITE:MODE[:LOCALE] of
-# ORVAN_FRESH_MACHINES, default "bookworm:user:de_DE.UTF-8 trixie:root": Debian
-# 12 as a user with sudo in German, Debian 13 as root with no LANG; empty for
-# none; a fresh machine starts no other).
+# Sets everything up, runs every test in every build CI checks, then the other
+# checks (docs/testing.md). The builds are CMakePresets.json's workflow presets
+# that have a test preset, those of this machine's architecture (ORVAN_ARCH,
+# exported here, is what the presets' conditions read); the checks are lint,
+# package, memcheck, fuzz, soak and fresh (scripts/fresh-machine.sh, once per
+# word SUITE:MODE[:LOCALE] of ORVAN_FRESH_MACHINES, default
+# "bookworm:user:de_DE.UTF-8 trixie:root"; empty for none).
 #
 # usage: scripts/test.sh [--lean] [NAME...]
-#   No NAME: this machine's builds and every check; else those named, in
-#   order. --lean (or ORVAN_LEAN=1) leaves out the tests on real desktops and
-#   in browsers and their packages (scripts/packages/desktops.list), and the
-#   browser build's set-up unless web is named: for a slow or small machine.
+#   No NAME: every build of this machine and every check; else those named, in
+#   order. --lean (or ORVAN_LEAN=1): without the tests on real desktops and in
+#   browsers, nor their set-up, nor the browser build's unless web is named.
 #
-# Tests are counted from ctest's JUnit report (build/NAME/junit.xml; skipped
-# or not run counts as failed), the output is in build/NAME/workflow.log. A
-# build that does not configure or build is one failure, and the rest still
-# run; a check counts by its exit status. The last line is always `tests: N
-# passed, M failed`, also written to build/test-results.json; the exit status
-# is 0 only if nothing failed.
+# A build's tests count from ctest's JUnit report (build/NAME/junit.xml; all
+# but "run" fail; output in build/NAME/workflow.log), a check by its exit
+# status. The last line is always "tests: N passed, M failed" (also in
+# build/test-results.json), the exit status 0 only if nothing failed.
 set -uo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
 cd "$REPO" || exit 1
-
-export ORVAN_LEAN=${ORVAN_LEAN:-0} ORVAN_ARCH
-ORVAN_ARCH=$(dpkg --print-architecture)
+ORVAN_ARCH=$(dpkg --print-architecture) && export ORVAN_ARCH ORVAN_LEAN=${ORVAN_LEAN:-0}
 [ "${1:-}" != --lean ] || { ORVAN_LEAN=1; shift; }
 passed=0 failed=0
 finish() {
-    mkdir -p build
-    printf '{"passed": %d, "failed": %d}\n' "$passed" "$failed" >build/test-results.json
+    mkdir -p build && printf '{"passed": %d, "failed": %d}\n' "$passed" "$failed" >build/test-results.json
     echo "tests: $passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
+    exit $((failed > 0))
 }
 
+names=("$@")
+setup=(--tests)
+[ $# -gt 0 ] && [[ " $* " != *" web "* ]] || setup+=(--web)
+scripts/setup-deps.sh "${setup[@]}" || { echo "test: the set-up failed (see its message above)"; failed=1; finish; }
+[ "$ORVAN_LEAN" != 1 ] || echo "== lean: the tests on real desktops and in browsers are left out"
+
+# The builds: workflow presets that have a test preset; those of this machine.
 names_of() { sed -n 's/^  "\([^"]*\)".*/\1/p'; }  # the names `cmake --list-presets` and the like print
 mapfile -t builds < <(cmake --workflow --list-presets | names_of | grep -Fxf <(ctest --list-presets | names_of))
 mapfile -t here < <(printf '%s\n' "${builds[@]}" | grep -Fxf <(cmake --list-presets | names_of))
 checks=(lint package memcheck fuzz soak fresh)
-names=("$@")
 [ $# -gt 0 ] || names=("${here[@]}" "${checks[@]}")
 for name in "${names[@]}"; do
     [[ " ${builds[*]} ${checks[*]} " == *" $name "* ]] && continue
@@ -53,34 +48,22 @@ for name in "${names[@]}"; do
     failed=1 && finish
 done
 
-setup=(--tests)
-[[ " ${names[*]} " != *" web "* ]] || setup+=(--web)
-scripts/setup-deps.sh "${setup[@]}" || { echo "test: the set-up failed (see its message above)"; failed=1; finish; }
-[ "$ORVAN_LEAN" != 1 ] || echo "== lean: the tests on real desktops and in browsers are left out"
-
-# junit_counts FILE: "PASSED FAILED" of ctest's JUnit report; names what did not pass.
-junit_counts() {
+junit_counts() {  # FILE: "PASSED FAILED" from ctest's JUnit report; names each test that did not pass
     python3 - "$1" <<'EOF'
 import sys, xml.etree.ElementTree as ET
-cases = list(ET.parse(sys.argv[1]).getroot().iter("testcase"))
+cases = list(ET.parse(sys.argv[1]).iter("testcase"))
 bad = [c for c in cases if c.get("status") != "run"]
-for c in bad:
-    print(f"FAIL {c.get('name')} ({c.get('status')})", file=sys.stderr)
+sys.stderr.writelines(f"FAIL {c.get('name')} ({c.get('status')})\n" for c in bad)
 print(len(cases) - len(bad), len(bad))
 EOF
 }
-
-# check COMMAND...: a check, counted by its exit status
-check() {
+check() {  # COMMAND...: a check, counted by its exit status
     local started=$SECONDS
     echo "== $*"
     if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
     echo "   $*: $((SECONDS - started)) s"
 }
-
-# build NAME: the workflow preset NAME, counted by its tests (one failure if it
-# does not configure or build, or ctest fails without a failed test)
-build() {
+build() {  # NAME: a workflow preset, counted by its tests (one failure if it does not configure or build)
     local name=$1 started=$SECONDS log=build/$1/workflow.log junit=build/$1/junit.xml status p f
     echo "== $name"
     mkdir -p "build/$name" && rm -f "$junit"
