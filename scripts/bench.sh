@@ -28,7 +28,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
-cd "$REPO"
+cd "$REPO" || exit 1
 root=$REPO
 
 orvan_setup --tests

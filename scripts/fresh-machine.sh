@@ -137,7 +137,7 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 echo "made by scripts/fresh-machine.sh: $suite $arch $mode $lang" >"$root/etc/orvan-fresh-machine"
 if [ "$mode" = user ]; then
     home=/home/orvan
-    login=(/usr/sbin/runuser -u orvan -- env -i HOME=$home PATH=/usr/local/bin:/usr/bin:/bin TERM=xterm
+    login=(/usr/sbin/runuser -u orvan -- env -i HOME="$home" PATH=/usr/local/bin:/usr/bin:/bin TERM=xterm
         USER=orvan LOGNAME=orvan SHELL=/bin/bash)
 else
     home=/root

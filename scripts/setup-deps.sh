@@ -47,7 +47,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
-cd "$REPO"
+cd "$REPO" || exit 1
 
 DEPS_DIR=$REPO/.deps
 LOG_DIR=$DEPS_DIR/logs

@@ -46,7 +46,7 @@ set -euo pipefail
 trap 'echo "soak: FAIL a command failed at line $LINENO" >&2' ERR
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
-cd "$REPO"
+cd "$REPO" || exit 1
 duration=${1:-1800}
 warmup=${2:-60}
 interval=2

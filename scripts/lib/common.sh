@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# shellcheck shell=bash
 # The opening the scripts share, sourced first thing by each of them, which
 # then enter the repository's root themselves where they use relative paths:
 #
