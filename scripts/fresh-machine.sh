@@ -121,7 +121,7 @@ root=$work/root pid=
 cleanup() {
     # Killing unshare ends the namespace's first process (--kill-child), and
     # with it every process in the namespace and its mounts.
-    [ -z "$pid" ] || { kill -KILL "$pid" 2>/dev/null && sleep 1; } || true
+    [ -z "$pid" ] || { kill -KILL "$pid" && wait "$pid"; sleep 1; } 2>/dev/null || true
     if [ "${ORVAN_FRESH_KEEP:-0}" = 1 ]; then say "kept the system in $root (ORVAN_FRESH_KEEP=1)"; return; fi
     rm -rf --one-file-system "$work"
 }
