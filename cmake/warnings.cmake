@@ -6,7 +6,8 @@
 #
 # The scene arithmetic is single precision and the engine's is double: an
 # implicit float-to-double promotion or a narrowing conversion is a warning.
-# With ORVAN_WERROR (scripts/test.sh turns it on) every warning is an error.
+# With ORVAN_WERROR (on in the presets of the builds CI checks) every warning
+# is an error.
 option(ORVAN_WERROR "Treat compiler warnings in the project's own code as errors" OFF)
 
 set(ORVAN_WARNINGS

@@ -12,6 +12,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 case ${1:-} in
     "" | backends | web) ;;
     *) echo "usage: scripts/bench.sh [backends|web]" >&2; exit 2 ;;

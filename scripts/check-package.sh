@@ -14,6 +14,7 @@
 set -uo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 
 source tests/lib/check.sh
 

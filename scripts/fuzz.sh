@@ -15,6 +15,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 seconds=${1:-60}
 repo=$REPO
 

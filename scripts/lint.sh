@@ -13,6 +13,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 repo=$REPO
 status=0
 
@@ -36,7 +37,7 @@ fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 # run-clang-tidy exits 0 on warnings: findings are counted from its output.
-run-clang-tidy -p build/lint -j "$JOBS" -quiet "^$repo/" >"$log" 2>/dev/null || status=1
+run-clang-tidy -p build/lint -j "$CMAKE_BUILD_PARALLEL_LEVEL" -quiet "^$repo/" >"$log" 2>/dev/null || status=1
 findings=$(sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -cE ': (warning|error): ' || true)
 files=$(grep -c '"file"' build/lint/compile_commands.json)
 if [ "$findings" -ne 0 ]; then

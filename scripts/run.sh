@@ -7,6 +7,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 scripts/setup-deps.sh
 echo "run: building the program (preset program)"
 orvan_build program orvan-demo-window

@@ -5,6 +5,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 orvan_setup --tests
 orvan_build default orvan-demo-window send_close_request
 source tests/lib/xvfb.sh

@@ -47,6 +47,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 
 DEPS_DIR=$REPO/.deps
 LOG_DIR=$DEPS_DIR/logs
@@ -87,7 +88,7 @@ cmake_install() {
     rm -rf "$build" "$prefix"
     run_logged "$name" cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib "$@"
-    run_logged "$name" cmake --build "$build" -j "$JOBS"
+    run_logged "$name" cmake --build "$build"
     run_logged "$name" cmake --install "$build"
 }
 

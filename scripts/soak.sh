@@ -9,6 +9,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 orvan_setup --tests
 orvan_build default orvan-demo-window frame_counter
 # Debian's python3 (its packages: python3-psutil, python3-xlib, python3-pil),

@@ -19,6 +19,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 repo=$REPO
 intervals=${1:-300}
 [[ $intervals =~ ^[0-9]+$ ]] || { echo "usage: scripts/web-pacing.sh [INTERVALS]" >&2; exit 2; }

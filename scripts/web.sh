@@ -13,6 +13,7 @@
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
+cd "$REPO" || exit 1
 
 usage() { echo "usage: scripts/web.sh [--port N] | --dist DIR" >&2; exit 2; }
 port=8080
