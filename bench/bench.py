@@ -25,7 +25,7 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "system"))
-import harness  # noqa: E402
+import displays, harness  # noqa: E401, E402
 import report  # noqa: E402
 from records import keys  # noqa: E402
 
@@ -97,12 +97,12 @@ def pace_server(results, work, name, server, env):
 
 def backends(results, work):
     say("X11 and Wayland side by side, 3 runs of 300 intervals each, in turns")
-    xvfb = harness.Xvfb(work, mark=work.name)
+    xvfb = displays.Xvfb(work, mark=work.name)
     runtime = work / "runtime"
     runtime.mkdir(mode=0o700)
     weston = None
     try:
-        weston = harness.Weston(work, harness.clean_env(XDG_RUNTIME_DIR=runtime), "orvan-bench",
+        weston = displays.Weston(work, harness.clean_env(XDG_RUNTIME_DIR=runtime), "orvan-bench",
                                 "--backend=headless-backend.so", "--use-pixman", "--width=1600", "--height=900",
                                 mark=work.name)
         # No session bus: else libdecor's plugin, reading the desktop's settings, has
@@ -156,7 +156,7 @@ def engine_and_counts(results):
 
 def pacing(results, work):
     say("frame pacing under Xvfb, 600 intervals, then again with the heap trimmed")
-    xvfb = harness.Xvfb(work, mark=work.name)
+    xvfb = displays.Xvfb(work, mark=work.name)
     try:
         pace(results, work, "pacing", xvfb.env)
         pace(results, work, "pacing-trimmed", dict(xvfb.env, ORVAN_PACING_IGNORE_MALLOPT="1"))

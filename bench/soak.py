@@ -43,7 +43,7 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "system"))
-import harness  # noqa: E402
+import displays, harness  # noqa: E401, E402
 from stats import longest_still, lowest, median, window_rates  # noqa: E402
 
 INTERVAL, WINDOW = 2, 60  # seconds between samples; of a window of the trend and of the frame rate
@@ -72,7 +72,7 @@ def run(build, duration, warmup, folder, log):
     after Esc ("timeout" if it did not end within ESC_S seconds)."""
     mark = os.urandom(8).hex()
     (folder / "cwd").mkdir()
-    xvfb = harness.Xvfb(folder, mark=mark)
+    xvfb = displays.Xvfb(folder, mark=mark)
     program = None
     try:
         program = harness.Program(build / "orvan-demo-window", build / "tests" / "libframe_counter.so", folder,

@@ -14,6 +14,7 @@ from types import SimpleNamespace
 import pytest
 
 import harness
+import displays
 
 REPO = Path(__file__).resolve().parents[2]
 
@@ -64,7 +65,7 @@ def runtime(work):
 def xvfb(work, mark):
     """An X server of the test's own; stopped at the end (or earlier by the
     test, by xvfb.stop())."""
-    server = harness.Xvfb(work, mark=mark)
+    server = displays.Xvfb(work, mark=mark)
     yield server
     server.stop()
 
@@ -75,7 +76,7 @@ def weston(work, mark):
     started = []
 
     def start(env, socket, *args):
-        compositor = harness.Weston(work, env, socket, *args, mark=mark)
+        compositor = displays.Weston(work, env, socket, *args, mark=mark)
         started.append(compositor)
         return compositor
 

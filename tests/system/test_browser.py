@@ -2,8 +2,7 @@
 """The web build's page (ORVAN_WEB_BUILD_DIR, by default build/web) served on
 127.0.0.1, in headless Chromium drawing through Mesa's llvmpipe (ANGLE on EGL)
 and in Firefox in a window on Xvfb (headless Firefox without a display gets
-no WebGL here); the browsers are ORVAN_CHROMIUM and ORVAN_FIREFOX, by default
-chromium and firefox-esr. What the canvas shows, that it moves, what the page
+no WebGL here): ORVAN_CHROMIUM and ORVAN_FIREFOX. What the canvas shows, that it moves, what the page
 says about itself, that it fits a narrow window, and the notices where WebGL
 is off, the wasm is missing or the page is opened as a file."""
 import contextlib
@@ -25,6 +24,7 @@ from PIL import ImageChops
 
 import browsers
 import harness
+import pictures
 
 FILES = [f"orvan-demo-window.{ext}" for ext in ("html", "js", "wasm", "svg")]
 # What the page says about itself, and where the canvas and the notice are
@@ -118,16 +118,16 @@ def keep(image, name):
         image.save(Path(os.environ["ORVAN_SHOT_DIR"]) / name)
 
 
-# The canvas shows what the desktop window does (harness.scene_checks), and
-# the grid: a row near its bottom crosses several grid lines. Those cross the
-# near plane: SwiftShader, Chromium's default software renderer, drops them,
-# and so does Chromium on Mesa 25's llvmpipe (Debian 13; the desktop program
-# there draws them all): there the other lines must show below the ring.
+# The canvas shows what the desktop window does, and the grid: a row near its
+# bottom crosses several grid lines. Those cross the near plane: SwiftShader,
+# Chromium's default software renderer, drops them, and so does Chromium on
+# Mesa 25's llvmpipe (Debian 13, where the desktop program draws them all):
+# there the other lines must show below the ring.
 def grid_check(image):
     mesa = subprocess.run(["dpkg-query", "-W", "-f", "${Version}", "libgl1-mesa-dri"], capture_output=True, text=True)
     major = int(re.match(r"(?:\d+:)?(\d*)", mesa.stdout).group(1) or 0)
     if major >= 25:
-        n = harness.count(image, (0, 520, 1280, 200), (191, 191, 191))
+        n = pictures.count(image, (0, 520, 1280, 200), (191, 191, 191))
         assert n >= 500, f"grid below the ring, Mesa {major} ({n} px)"
     else:
         row = [image.getpixel((x, 700)) in ((191, 191, 191), (127, 127, 127)) for x in range(1280)]
@@ -150,11 +150,11 @@ def test_the_page_draws_the_scene_moves_and_fits_a_narrow_window(browser, server
     after = page.evaluate("[orvanPage.frames, performance.now()]")
     keep(first, f"web_page_{browser.engine}.png")
     assert page.evaluate(browsers.PAGE)["message"] == "", "no notice while the program runs"
-    assert facts["title"] == harness.TITLE and "Orvan Engine" in facts["description"], facts
+    assert facts["title"] == pictures.TITLE and "Orvan Engine" in facts["description"], facts
     assert facts["role"] == "img" and re.search("spheres.*cube.*grid", facts["label"]), \
         f"the canvas has a text alternative: {facts['role']!r}, {facts['label']!r}"
     assert first.size == (1280, 720), "the canvas is 1280x720"
-    harness.assert_scene(first)
+    pictures.assert_scene(first)
     grid_check(first)
     renderer = page.evaluate(browsers.RENDERER)
     assert "llvmpipe" in renderer and "SwiftShader" not in renderer, f"WebGL draws with llvmpipe ({renderer})"
@@ -192,7 +192,7 @@ def test_where_the_program_cannot_run_a_notice_says_why(browser, server, case):
     facts = page.evaluate(FACTS)
     assert re.search(notice, state["message"]), f"{case}: the notice says so: {state['message']!r}"
     assert state["frames"] == 0, f"{case}: no frame drawn"
-    assert facts["title"] == harness.TITLE
+    assert facts["title"] == pictures.TITLE
     y, height, viewport = facts["notice"]["y"], facts["notice"]["height"], facts["viewport"]
     assert viewport == 720 and y >= 0 and height > 0 and y + height <= viewport, \
         f"{case}: notice on the first screen (y {y}, height {height}, viewport {viewport})"

@@ -17,6 +17,7 @@ from pathlib import Path
 import pytest
 
 import harness
+import pictures
 
 DESKTOPS = ["openbox", "sway", "gnome", "kde"]
 
@@ -61,10 +62,10 @@ def test_the_window_on_a_real_desktop(desktop, program):
     window = desktop.window(run.pid)
     x, y, w, h = window.contents
     assert (w, h) == (1280, 720), f"the window's contents 1280x720 (got {w}x{h} at {x}, {y})"
-    harness.assert_scene(shot.crop((x, y, x + w, y + h)))
-    harness.title_bar_checks(shot, window.title, window.close)
+    pictures.assert_scene(shot.crop((x, y, x + w, y + h)))
+    pictures.title_bar_checks(shot, window.title, window.close)
     if desktop.top_bar:
-        text = harness.read_title(shot, desktop.top_bar)
+        text = pictures.read_title(shot, desktop.top_bar)
         assert "orvan-demo-window" in text, f"the top bar names the program (read: {text!r})"
 
     # ---- the close button, or the desktop's own close request

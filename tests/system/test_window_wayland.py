@@ -16,6 +16,7 @@ from PIL import Image
 from Xlib import XK
 
 import harness
+import pictures
 from test_window_x11 import MESSAGE
 
 
@@ -55,7 +56,7 @@ def libdecor_mapped(process):
 
 
 def window_contents(image):
-    x, y, w, h = harness.contents_rect(image)
+    x, y, w, h = pictures.contents_rect(image)
     assert (w, h) == (1280, 720), f"the window's contents 1280x720 on the output (got {w}x{h} at {x}, {y})"
     return x, y, image.crop((x, y, x + w, y + h))
 
@@ -72,7 +73,7 @@ def test_on_headless_weston_it_draws_the_scene_and_ends_with_the_compositor(prog
     shot = Image.open(next(work.glob("wayland-screenshot-*.png")))
     _, _, contents = window_contents(shot)
     keep_shot(contents, "wayland_window.png")
-    harness.assert_scene(contents)
+    pictures.assert_scene(contents)
 
     gone = time.monotonic()
     headless.stop(signal.SIGKILL)
@@ -103,9 +104,9 @@ def test_nested_it_has_a_title_bar_an_app_id_and_ends_with_0(program, nested, xv
     shot = xvfb.shot()
     x, y, contents = window_contents(shot)
     keep_shot(shot, "wayland_decorated.png" if not cap else f"wayland_decorated_gl{opengl}.png")
-    harness.assert_scene(contents)
+    pictures.assert_scene(contents)
     close = (x + 1280 - 16, y - 12)
-    harness.title_bar_checks(shot, (x, y - 24, 1280, 24), close)
+    pictures.title_bar_checks(shot, (x, y - 24, 1280, 24), close)
     if end == "Esc":
         xvfb.press_key(XK.XK_Escape, 700, 400)
     else:

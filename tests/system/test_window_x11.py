@@ -10,6 +10,7 @@ import pytest
 from Xlib import XK
 
 import harness
+import pictures
 
 MESSAGE = "the window could not be opened; a graphical display with OpenGL 2.1 or later is needed"
 
@@ -44,7 +45,7 @@ def test_the_window_shows_the_scene_and_esc_ends_it_with_0(program, xvfb, keep_s
     cap = {} if opengl.startswith("as") else {"MESA_GL_VERSION_OVERRIDE": opengl}
     run = program(xvfb.env, **cap)
     window = xvfb.wait_window(run)
-    assert xvfb.title(window) == harness.TITLE
+    assert xvfb.title(window) == pictures.TITLE
     # Named after the program (GLFW patched), as its desktop entry is: what
     # desktops match the window with.
     assert window.get_wm_class() == ("orvan-demo-window", "orvan-demo-window")
@@ -52,7 +53,7 @@ def test_the_window_shows_the_scene_and_esc_ends_it_with_0(program, xvfb, keep_s
     run.wait_frames(60)  # a second's frames at 60 per second, however long they take
     shot = xvfb.shot(window)
     keep_shot(shot, "real_window.png" if not cap else f"real_window_gl{opengl}.png")
-    harness.assert_scene(shot)
+    pictures.assert_scene(shot)
     xvfb.send_escape(window)
     assert run.wait(5) == 0, "Esc: exit status 0 within 5 s"
     xvfb.window_gone(window)

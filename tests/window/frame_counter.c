@@ -6,6 +6,8 @@
  * count as a native-endian unsigned 64-bit integer), which another process
  * can read at any time, e.g. with `od -An -t u8 FILE`. Without that variable,
  * or if the file cannot be mapped, it counts nothing and only forwards.
+ * With ORVAN_FRAME_HOLD_AT=N it holds the program after frame N, presented,
+ * for as long as the file FILE.hold exists: a picture of one exact frame.
  */
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -13,10 +15,14 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
+#include <time.h>
 #include <unistd.h>
 
 static volatile uint64_t* g_count;
+static uint64_t g_hold_at;
+static char g_hold_file[4096];
 
 __attribute__((constructor)) static void frame_counter_open(void) {
     const char* path = getenv("ORVAN_FRAME_COUNT_FILE");
@@ -34,6 +40,11 @@ __attribute__((constructor)) static void frame_counter_open(void) {
         return;
     }
     g_count = map;
+    const char* hold = getenv("ORVAN_FRAME_HOLD_AT");
+    if (hold != NULL && strlen(path) + sizeof ".hold" <= sizeof g_hold_file) {
+        g_hold_at = strtoull(hold, NULL, 10);
+        snprintf(g_hold_file, sizeof g_hold_file, "%s.hold", path);
+    }
 }
 
 void EndDrawing(void) {
@@ -46,5 +57,8 @@ void EndDrawing(void) {
         }
     }
     real_end_drawing();
-    if (g_count != NULL) *g_count = *g_count + 1;
+    if (g_count == NULL) return;
+    *g_count = *g_count + 1;
+    const struct timespec pause = {0, 10 * 1000 * 1000};
+    while (g_hold_at != 0 && *g_count == g_hold_at && access(g_hold_file, F_OK) == 0) nanosleep(&pause, NULL);
 }

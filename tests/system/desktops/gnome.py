@@ -23,6 +23,7 @@ from gi.repository import GLib
 from PIL import Image
 
 import harness
+import displays
 from desktops import Base, Window
 
 UUID = "orvan-desktop-test@orvan.example"
@@ -67,8 +68,8 @@ class Desktop(Base):
         # The shell refuses to start without a system bus (its login manager
         # code connects to it): a bus of the test's own stands in for it, so
         # the machine's own system bus (if any) is never used.
-        system = harness.Bus(self.work, self.runtime / "sysbus", env, "dbus-system", self.mark)
-        session = harness.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark)
+        system = displays.Bus(self.work, self.runtime / "sysbus", env, "dbus-system", self.mark)
+        session = displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark)
         self.processes += [system.process, session.process]
         env.update(DBUS_SYSTEM_BUS_ADDRESS=system.address, DBUS_SESSION_BUS_ADDRESS=session.address)
         self.shell = self.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor",

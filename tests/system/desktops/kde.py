@@ -26,6 +26,7 @@ from gi.repository import Gio, GLib
 from PIL import Image
 
 import harness
+import displays
 from desktops import Base, Window
 
 CALLBACK = """<node><interface name="org.orvan.DesktopTest">
@@ -69,9 +70,9 @@ class Desktop(Base):
             # screenshots need OpenGL). It then runs in a window of its own on
             # Xvfb, whose contents are exactly what it composites: those are
             # the screenshot.
-            self.nested = harness.Xvfb(self.work, mark=self.mark)
+            self.nested = displays.Xvfb(self.work, mark=self.mark)
             env["DISPLAY"], backend = self.nested.display, ["--x11-display", self.nested.display]
-        session = harness.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark)
+        session = displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark)
         self.processes.append(session.process)
         env["DBUS_SESSION_BUS_ADDRESS"] = session.address
         self.kwin = self.spawn([kwin, *backend, "--width", "1600", "--height", "900", "--socket", "orvan-kde",

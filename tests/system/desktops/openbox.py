@@ -10,6 +10,7 @@ from Xlib import X
 from Xlib.ext import xtest
 
 import harness
+import displays
 from desktops import Base, Window
 
 
@@ -17,7 +18,7 @@ class Desktop(Base):
     backend = "X11"
 
     def start(self):
-        self.xvfb = harness.Xvfb(self.work, mark=self.mark)
+        self.xvfb = displays.Xvfb(self.work, mark=self.mark)
         self.x = self.xvfb.x
         env = self.base_env(DISPLAY=self.xvfb.display, XDG_CONFIG_HOME=self.work / "config")
         self.spawn(["openbox", "--sm-disable"], "openbox", env)

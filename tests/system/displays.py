@@ -1,0 +1,178 @@
+# SPDX-License-Identifier: MIT
+"""Display servers and buses of a test's own: an X server (Xvfb, with what a
+test does to windows through it), weston, a D-Bus daemon. Each is a
+harness.Process carrying the test's mark; stop() ends it."""
+import os
+import signal
+import time
+from pathlib import Path
+
+from PIL import Image
+from Xlib import X, Xatom, display as xdisplay, error as xerror, protocol
+from Xlib.ext import xtest
+
+from harness import Process, clean_env, wait_for
+
+
+class Xvfb:
+    """An X server of its own (Xvfb, Mesa renders in software) on a free
+    display: env is what a client needs to use it and nothing else."""
+
+    def __init__(self, folder, size="1600x900x24", mark=None):
+        read, write = os.pipe()
+        self.process = Process(["Xvfb", "-displayfd", str(write), "-screen", "0", size, "-nolisten", "tcp",
+                                "-noreset"], "Xvfb", folder, mark=mark, pass_fds=(write,))
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            number = wait_for("Xvfb to name its display", lambda: pipe.readline().strip(), 30,
+                              process=self.process, logs=self.process.logs())
+        self.display = f":{number}"
+        self.env = clean_env(DISPLAY=self.display, XDG_SESSION_TYPE="x11")
+        self.x = xdisplay.Display(self.display)
+
+    def stop(self):
+        if self.x is not None:
+            try:
+                self.x.close()
+            except (xerror.ConnectionClosedError, OSError):
+                pass
+            self.x = None
+        self.process.stop()
+
+    # -- windows -------------------------------------------------------------
+    def windows_of(self, pid):
+        """The viewable windows whose _NET_WM_PID is PID."""
+        atom = self.x.intern_atom("_NET_WM_PID")
+        found, todo = [], [self.x.screen().root]
+        while todo:
+            window = todo.pop()
+            try:
+                prop = window.get_full_property(atom, Xatom.CARDINAL)
+                if prop and prop.value[0] == pid and window.get_attributes().map_state == X.IsViewable:
+                    found.append(window)
+                todo.extend(window.query_tree().children)
+            except xerror.XError:
+                continue
+        return found
+
+    def wait_window(self, process, timeout=60):
+        windows = wait_for(f"a window of {process.name}", lambda: self.windows_of(process.pid), timeout,
+                           interval=0.1, process=process, logs=process.logs())
+        return windows[0]
+
+    def window_gone(self, window, timeout=5):
+        def gone():
+            try:
+                window.get_geometry()
+                return False
+            except xerror.XError:
+                return True
+        wait_for(f"window {window.id:#x} to be destroyed", gone, timeout)
+
+    def title(self, window):
+        prop = window.get_full_property(self.x.intern_atom("_NET_WM_NAME"), self.x.intern_atom("UTF8_STRING"))
+        return prop.value.decode() if prop else None
+
+    def size(self, window):
+        geometry = window.get_geometry()
+        return geometry.width, geometry.height
+
+    def shot(self, window=None):
+        """The window's contents (the whole screen without WINDOW) as an RGB image."""
+        window = window or self.x.screen().root
+        width, height = self.size(window)
+        raw = window.get_image(0, 0, width, height, X.ZPixmap, 0xFFFFFFFF)
+        return Image.frombytes("RGB", (width, height), raw.data, "raw", "BGRX")
+
+    def send_close_request(self, window):
+        """What a window manager sends for the close button: WM_PROTOCOLS with
+        WM_DELETE_WINDOW, to that window alone."""
+        data = (32, [self.x.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])
+        event = protocol.event.ClientMessage(window=window, client_type=self.x.intern_atom("WM_PROTOCOLS"),
+                                             data=data)
+        window.send_event(event, event_mask=X.NoEventMask)
+        self.x.sync()
+
+    def send_escape(self, window):
+        """A press of Esc sent to that window alone, not through the server's
+        keyboard: no key is left held if the window goes before a release."""
+        keycode = self.x.keysym_to_keycode(0xFF1B)
+        event = protocol.event.KeyPress(time=X.CurrentTime, root=self.x.screen().root, window=window,
+                                        same_screen=1, child=X.NONE, root_x=0, root_y=0, event_x=0,
+                                        event_y=0, state=0, detail=keycode)
+        window.send_event(event, event_mask=X.KeyPressMask)
+        self.x.sync()
+
+    def move_pointer(self, *points):
+        """Moves the pointer through POINTS (x, y), a moment at each, as a
+        hand does: a compositor nested in the server learns where the pointer
+        is from these moves."""
+        for x, y in points:
+            xtest.fake_input(self.x, X.MotionNotify, x=x, y=y)
+            self.x.sync()
+            time.sleep(0.3)
+
+    def click(self, x, y):
+        self.move_pointer((x, y))
+        xtest.fake_input(self.x, X.ButtonPress, 1)
+        xtest.fake_input(self.x, X.ButtonRelease, 1)
+        self.x.sync()
+
+    def press_key(self, keysym, x=640, y=360):
+        """Moves the pointer to (x, y) (the focus follows it where no window
+        manager runs) and presses and releases a key there."""
+        self.move_pointer((x, y))
+        keycode = self.x.keysym_to_keycode(keysym)
+        xtest.fake_input(self.x, X.KeyPress, keycode)
+        xtest.fake_input(self.x, X.KeyRelease, keycode)
+        self.x.sync()
+
+    def hold_key(self, keysym, program, frames=5):
+        """Presses a key on the server's keyboard, holds it while the program
+        draws FRAMES frames, and releases it: a press and release inside one
+        frame is not seen as a press by the program."""
+        keycode = self.x.keysym_to_keycode(keysym)
+        xtest.fake_input(self.x, X.KeyPress, keycode)
+        self.x.sync()
+        program.wait_frames(program.frames() + frames)
+        xtest.fake_input(self.x, X.KeyRelease, keycode)
+        self.x.sync()
+
+
+class Weston:
+    """weston on SOCKET in the private runtime folder of ENV, with ARGS."""
+
+    def __init__(self, folder, env, socket, *args, mark=None):
+        self.socket = Path(env["XDG_RUNTIME_DIR"]) / socket
+        self.process = Process(["weston", "--idle-time=0", f"--socket={socket}", *args], f"weston-{socket}",
+                               folder, env=env, mark=mark)
+        wait_for(f"weston's socket {self.socket}", self.socket.is_socket, 30, interval=0.1,
+                 process=self.process, logs=self.process.logs())
+        self.env = dict(env, WAYLAND_DISPLAY=socket, XDG_SESSION_TYPE="wayland")
+        self.env.pop("DISPLAY", None)
+
+    def stop(self, sig=signal.SIGTERM):
+        self.process.stop(sig)
+
+
+class Bus:
+    """A dbus-daemon with the session bus's configuration, listening on the
+    socket PATH; what it starts on demand runs with ENV (and the mark)."""
+
+    def __init__(self, folder, path, env, name="dbus", mark=None):
+        read, write = os.pipe()
+        self.process = Process(["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--address=unix:path={path}",
+                                f"--print-address={write}"], name, folder, env=env, mark=mark, pass_fds=(write,))
+        os.close(write)
+        with os.fdopen(read) as pipe:  # printed once it listens
+            self.address = wait_for(f"{name} to print its address", lambda: pipe.readline().strip(), 30,
+                                    process=self.process, logs=self.process.logs())
+
+    def connect(self):
+        """A connection of this process to the bus (Gio.DBusConnection)."""
+        from gi.repository import Gio
+        flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
+        return Gio.DBusConnection.new_for_address_sync(self.address, flags, None, None)
+
+    def stop(self):
+        self.process.stop()
