@@ -10,7 +10,7 @@ Prints, as markdown, the tables of every part RESULTS_DIR holds: machine.txt
 callgrind.<N> for its two frame counts N, and allocs.txt (alloc probe);
 pacing.txt and pacing-trimmed.txt (pacing probe); x11-N.txt and wayland-N.txt
 (the backends, pacing probe with the display server's CPU time); web/ (the
-records of scripts/web-pacing.sh). --plot writes RESULTS_DIR/intervals.dat
+records of bench/browser_pacing.py). --plot writes RESULTS_DIR/intervals.dat
 and draws it with bench/frame-intervals.gp into OUT.png.
 """
 import json
@@ -138,7 +138,7 @@ def backends(results):
 
 
 def web(folder):
-    """Section 5's tables, from scripts/web-pacing.sh's records."""
+    """Section 5's tables, from bench/browser_pacing.py's records."""
     desktop = pacing(os.path.join(folder, "desktop.txt"))
     d = summary([r[2] for r in desktop["rows"][1:]])
     runs = {}

@@ -3,7 +3,7 @@
 """The statistics of every measurement, defined once: percentiles by nearest
 rank, the median, and what a series of samples over time gives (the lowest
 value in a span of time, rates over consecutive windows, the longest time a
-counter stood still). bench/report.py, bench/soak.py and scripts/web-pacing.sh
+counter stood still). bench/report.py, bench/soak.py and bench/browser_pacing.py
 use it.
 
 usage: stats.py < VALUES   (one frame interval in ms a line; prints n, p50,
