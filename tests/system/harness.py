@@ -117,9 +117,11 @@ def leftovers(mark):
     return found
 
 
-def kill_leftovers(mark):
-    """Kills what is left with MARK and returns a description of it (empty if
-    nothing was left)."""
+def kill_leftovers(mark, grace=5):
+    """Kills what is still running with MARK after GRACE seconds (a stopped
+    compositor's own clients end by themselves once their connection breaks)
+    and returns a description of it (empty if nothing was left)."""
+    psutil.wait_procs(leftovers(mark), timeout=grace)
     left, names = leftovers(mark), []
     for proc in left:
         try:
