@@ -8,6 +8,8 @@ The build under test is ORVAN_BUILD_DIR (CTest sets it; by default the
 default preset's build folder), so one test runs alone with
 `pytest tests/system/FILE -k NAME` after one set-up and build."""
 import os
+import shutil
+import tempfile
 from pathlib import Path
 from types import SimpleNamespace
 
@@ -54,11 +56,13 @@ def work(tmp_path):
 
 
 @pytest.fixture
-def runtime(work):
-    """A private XDG runtime folder (mode 0700), empty."""
-    folder = work / "runtime"
-    folder.mkdir(mode=0o700)
-    return folder
+def runtime():
+    """An empty private XDG runtime folder (mode 0700), removed at the end.
+    It is in /tmp: a socket's path must stay short (108 bytes), which a
+    folder under a build's may not be."""
+    folder = Path(tempfile.mkdtemp(prefix="orvan-runtime-"))
+    yield folder
+    shutil.rmtree(folder, ignore_errors=True)
 
 
 @pytest.fixture
