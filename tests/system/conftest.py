@@ -29,7 +29,6 @@ def build():
         program=folder / "orvan-demo-window",
         frame_counter=folder / "tests" / "libframe_counter.so",
         no_libdecor=folder / "tests" / "no_libdecor",
-        shots=Path(os.environ["ORVAN_SHOT_DIR"]) if os.environ.get("ORVAN_SHOT_DIR") else None,
     )
     for path in (found.program, found.frame_counter):
         if not path.exists():
@@ -108,11 +107,11 @@ def program(build, work, mark):
 
 
 @pytest.fixture
-def keep_shot(build, work):
+def keep_shot(work):
     """keep_shot(image, name): saves a screenshot in the test's folder, and
     in ORVAN_SHOT_DIR if set (the docs' pictures come from there)."""
     def keep(image, name):
         image.save(work / name)
-        if build.shots is not None:
-            image.save(build.shots / name)
+        if os.environ.get("ORVAN_SHOT_DIR"):
+            image.save(Path(os.environ["ORVAN_SHOT_DIR"]) / name)
     return keep

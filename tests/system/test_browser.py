@@ -112,12 +112,6 @@ def browser(request, work, mark):
     assert not stray, f"browser processes left running: {names}"
 
 
-def keep(image, name):
-    """Keeps a screenshot in ORVAN_SHOT_DIR, if set (the docs' pictures come from there)."""
-    if os.environ.get("ORVAN_SHOT_DIR"):
-        image.save(Path(os.environ["ORVAN_SHOT_DIR"]) / name)
-
-
 # The canvas shows what the desktop window does, and the grid: a row near its
 # bottom crosses several grid lines. Those cross the near plane: SwiftShader,
 # Chromium's default software renderer, drops them, and so does Chromium on
@@ -135,7 +129,7 @@ def grid_check(image):
         assert crossed >= 5, f"grid lines up to the bottom edge ({crossed} crossed at y = 700)"
 
 
-def test_the_page_draws_the_scene_moves_and_fits_a_narrow_window(browser, server):
+def test_the_page_draws_the_scene_moves_and_fits_a_narrow_window(browser, server, keep_shot):
     gzipped = sum(len(gzip.compress((server.build / name).read_bytes(), 9)) for name in FILES)
     assert gzipped < 150_000, f"the page's files gzipped under 150 KB ({gzipped} bytes)"
     page = browser()
@@ -148,7 +142,7 @@ def test_the_page_draws_the_scene_moves_and_fits_a_narrow_window(browser, server
     second = page.shot(facts["canvas"])
     time.sleep(1)
     after = page.evaluate("[orvanPage.frames, performance.now()]")
-    keep(first, f"web_page_{browser.engine}.png")
+    keep_shot(first, f"web_page_{browser.engine}.png")
     assert page.evaluate(browsers.PAGE)["message"] == "", "no notice while the program runs"
     assert facts["title"] == pictures.TITLE and "Orvan Engine" in facts["description"], facts
     assert facts["role"] == "img" and re.search("spheres.*cube.*grid", facts["label"]), \
@@ -184,11 +178,11 @@ NOTICES = {  # case: (page on the server, or None: opened as a file), WebGL on, 
 
 
 @pytest.mark.parametrize("case", NOTICES)
-def test_where_the_program_cannot_run_a_notice_says_why(browser, server, case):
+def test_where_the_program_cannot_run_a_notice_says_why(browser, server, keep_shot, case):
     where, webgl, notice = NOTICES[case]
     page = browser(webgl=webgl)
     state = page.open(server.url + where if where else (server.build / FILES[0]).as_uri())
-    keep(page.shot(), f"web_notice_{case}_{browser.engine}.png")
+    keep_shot(page.shot(), f"web_notice_{case}_{browser.engine}.png")
     facts = page.evaluate(FACTS)
     assert re.search(notice, state["message"]), f"{case}: the notice says so: {state['message']!r}"
     assert state["frames"] == 0, f"{case}: no frame drawn"

@@ -72,5 +72,9 @@ class Base:
         raise NotImplementedError(f"{type(self).__module__} is no Wayland compositor")
 
     def stop(self):
+        """Closes the test's D-Bus connection, if the adapter opened one
+        (self.bus), then stops the desktop's processes, last started first."""
+        if getattr(self, "bus", None) is not None:
+            self.bus.close_sync(None)
         for process in reversed(self.processes):
             process.stop()

@@ -164,9 +164,3 @@ class Desktop(Base):
 
     def kill(self):
         self.shell.stop(signal.SIGKILL)
-
-    def stop(self):
-        if hasattr(self, "bus"):
-            self.bus.close_sync(None)
-        # It sometimes crashes on SIGTERM; either way, gone.
-        super().stop()

@@ -167,8 +167,6 @@ class Desktop(Base):
         self.kwin.stop(signal.SIGKILL)
 
     def stop(self):
-        if hasattr(self, "bus"):
-            self.bus.close_sync(None)
         super().stop()
         if getattr(self, "nested", None):
             self.nested.stop()
