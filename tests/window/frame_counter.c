@@ -59,6 +59,6 @@ void EndDrawing(void) {
     real_end_drawing();
     if (g_count == NULL) return;
     *g_count = *g_count + 1;
-    const struct timespec pause = {0, 10 * 1000 * 1000};
+    const struct timespec pause = {0, 10000000L}; /* 10 ms */
     while (g_hold_at != 0 && *g_count == g_hold_at && access(g_hold_file, F_OK) == 0) nanosleep(&pause, NULL);
 }
