@@ -9,7 +9,7 @@
 
 WEB_PREFIX=$REPO/.deps/web
 WEB_STAMP=$WEB_PREFIX/.orvan-raylib-stamp
-WEB_RECIPE=1
+WEB_RECIPE=2
 EMSCRIPTEN_TOOLCHAIN=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
 # Debian's emcc runs its JavaScript tools under Node.js with modules from
 # /usr/share/nodejs, which not every Node.js build searches by itself.
@@ -36,7 +36,9 @@ PROBE
 }
 
 setup_web_raylib() {
-    local emscripten_version compat=no cflags=""
+    # Without the F12 screenshot, as on the desktop: in the page it would
+    # encode a PNG into the page's memory on every press.
+    local emscripten_version compat=no cflags="-DSUPPORT_SCREEN_CAPTURE=0"
     emscripten_version=$(emcc -dumpversion) || die "emcc does not run (package emscripten)"
     if [[ -f $WEB_STAMP ]] && grep -qxF "recipe=$WEB_RECIPE" "$WEB_STAMP" &&
         grep -qxF "emscripten=$emscripten_version" "$WEB_STAMP" &&
@@ -55,7 +57,7 @@ setup_web_raylib() {
     # frame rate (docs/platforms.md has the figures). So GLFW, with
     # web/glfw_compat.h where emscripten lacks two of its calls.
     if ! emscripten_glfw_complete; then
-        cflags="-include $REPO/web/glfw_compat.h"
+        cflags+=" -include $REPO/web/glfw_compat.h"
         compat=yes
     fi
     cmake_install raylib-web "$SOURCE_DIR" "$WEB_PREFIX" -DCMAKE_TOOLCHAIN_FILE="$EMSCRIPTEN_TOOLCHAIN" \
