@@ -16,18 +16,18 @@
 #    binfmt_misc (mounted here if need be) must have a qemu handler for it with
 #    the F flag, which works in a chroot (qemu-user-static registers one), or
 #    the script stops at once and says which is missing.
-# 2. It gets the site's apt settings (the files in /etc/apt/apt.conf.d no
-#    package installed), and HEAD (not uncommitted changes) cloned into the
-#    user's home, where scripts/test.sh $ORVAN_FRESH_TESTS runs (--run:
-#    scripts/run.sh; a foreign ARCH: scripts/run.sh, then scripts/test.sh
-#    $ORVAN_FRESH_TESTS, there by default "--lean default package") in a
-#    fresh login's environment (HOME, PATH, TERM; for the user USER, LOGNAME,
-#    SHELL; LANG=LOCALE or none; no display), no standard input, proc, sys,
-#    dev, dev/pts, dev/shm mounted. Its time, the packages added and the
-#    growth of /usr are printed. It has mount and PID namespaces of its own:
-#    its mounts and processes end however this script ends, and its folder is
-#    then removed (ORVAN_FRESH_KEEP=1 keeps it). Its /etc/orvan-fresh-machine
-#    keeps scripts/test.sh from starting another.
+# 2. It gets the site's apt and dpkg settings (the files in apt.conf.d and
+#    dpkg.cfg.d no package installed), and HEAD (not uncommitted changes)
+#    cloned into the user's home, where scripts/test.sh $ORVAN_FRESH_TESTS
+#    runs (--run: scripts/run.sh; a foreign ARCH: scripts/run.sh, then
+#    scripts/test.sh $ORVAN_FRESH_TESTS, there by default "--lean default
+#    package") in a fresh login's environment (HOME, PATH, TERM; for
+#    the user USER, LOGNAME, SHELL; LANG=LOCALE or none; no display), no
+#    standard input, proc, sys, dev, dev/pts, dev/shm mounted. Its time, the
+#    packages added and the growth of /usr are printed. It has mount and PID
+#    namespaces of its own: its mounts and processes end however this script
+#    ends, and its folder is then removed (ORVAN_FRESH_KEEP=1 keeps it). Its
+#    /etc/orvan-fresh-machine keeps scripts/test.sh from starting another.
 #
 # Needs root (or sudo). Output from inside is prefixed [SUITE/MODE] (foreign:
 # [SUITE/ARCH/MODE]). The verdict comes from exit statuses and files, not from
@@ -128,10 +128,10 @@ cleanup() {
 trap cleanup EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
 mkdir "$root"
 tar -C "$root" --numeric-owner -xpf "$base"
-# The site's settings: the files no package installed (those that packages
-# bring belong to this machine's release; the new system has its own).
-for conf in /etc/apt/apt.conf.d/*; do
-    [ ! -f "$conf" ] || dpkg-query -S "$conf" >/dev/null 2>&1 || cp -a "$conf" "$root/etc/apt/apt.conf.d/"
+# The site's apt and dpkg settings: the files no package installed (those that
+# packages bring belong to this machine's release; the new system has its own).
+for conf in /etc/apt/apt.conf.d/* /etc/dpkg/dpkg.cfg.d/*; do
+    [ ! -f "$conf" ] || dpkg-query -S "$conf" >/dev/null 2>&1 || cp -a "$conf" "$root$(dirname "$conf")/"
 done
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 echo "made by scripts/fresh-machine.sh: $suite $arch $mode $lang" >"$root/etc/orvan-fresh-machine"
