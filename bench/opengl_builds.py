@@ -1,14 +1,11 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""The set-up's raylib (built for OpenGL 2.1) beside a raylib 6.0 built with
-raylib's defaults (OpenGL 3.3 core), in one run: the same program under one
-Xvfb, with one raylib and then the other (LD_LIBRARY_PATH comes before the
-program's RUNPATH), in turns, 3 runs of 600 intervals each; and the window at
-frame 90 of each, compared pixel by pixel without the frame-rate counter
-(x from 1180 on). Prints markdown tables; nothing passes or fails on a figure.
+"""Section 6 of docs/performance.md, which says how it measures: the
+set-up's raylib (OpenGL 2.1) beside one built with raylib's defaults (OpenGL
+3.3 core) under one Xvfb, in turns. Prints markdown tables; nothing passes or
+fails on a figure.
 
 usage: opengl_builds.py LIBDIR   (the folder of the other libraylib.so.600)
-The build is ORVAN_BUILD_DIR (by default build/default), with benchmarks.
 """
 import sys
 import tempfile
@@ -16,19 +13,17 @@ from pathlib import Path
 
 from PIL import ImageChops
 
-import bench
-import harness
-import displays
-from records import pacing
+from records import BUILD, EXE, median, pace, pacing, running
 from report import table
-from stats import median
+import displays
+import harness
 
 
 def frame(xvfb, work, env, n=90):
     """The window's contents at frame N exactly: the frame counter holds the
     program there while the shot is taken."""
     hold = work / "program.frames.hold"
-    program = harness.Program(bench.EXE, bench.BUILD / "tests/libframe_counter.so", work,
+    program = harness.Program(EXE, BUILD / "tests/libframe_counter.so", work,
                               dict(env, ORVAN_FRAME_HOLD_AT=str(n)), cwd=work, mark=work.name)
     hold.touch()
     try:
@@ -47,20 +42,19 @@ def frame(xvfb, work, env, n=90):
 
 def main(other):
     builds = {"OpenGL 2.1 (the set-up's)": {}, "OpenGL 3.3 (raylib's default)": {"LD_LIBRARY_PATH": other}}
-    results = bench.BUILD / "bench" / "results-opengl"
+    results = BUILD / "bench" / "results-opengl"
     results.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory(prefix="orvan-opengl-") as folder:
         work = Path(folder)
-        xvfb = displays.Xvfb(work, mark=work.name)
+        runs = {name: [] for name in builds}
         try:
-            runs = {name: [] for name in builds}
-            for turn in (1, 2, 3):
-                for i, (name, env) in enumerate(builds.items()):
-                    bench.pace(results, work, f"gl{i}-{turn}", dict(xvfb.env, **env))
-                    runs[name].append(pacing(results / f"gl{i}-{turn}.txt"))
-            shots = [frame(xvfb, work, dict(xvfb.env, **env)) for env in builds.values()]
+            with running(displays.Xvfb(work, mark=work.name)) as xvfb:
+                for turn in (1, 2, 3):
+                    for i, (name, env) in enumerate(builds.items()):
+                        pace(results, work, f"gl{i}-{turn}", dict(xvfb.env, **env))
+                        runs[name].append(pacing(results / f"gl{i}-{turn}.txt"))
+                shots = [frame(xvfb, work, dict(xvfb.env, **env)) for env in builds.values()]
         finally:
-            xvfb.stop()
             harness.kill_leftovers(work.name)
     rows = [[name, " / ".join(f"{r['fps']:.1f}" for r in rs), f"{median([r['median'] for r in rs]):.2f}",
              f"{median([r['p99'] for r in rs]):.2f}", f"{max(r['worst'] for r in rs):.1f}",
