@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Runs the measurements of docs/performance.md (its sections say what each
-measures) into the build's bench/results[-backends|-web]/ and prints their
+measures) into the build's bench/results[-PART]/ and prints their
 tables (bench/report.py); scripts/bench.sh builds what they need and runs
 this. Nothing here passes or fails on a figure.
 
-usage: bench.py [backends|web]   (section 4 or 5 alone; ORVAN_BENCH_REPETITIONS:
-       repetitions of each micro-benchmark, default 15)
+usage: bench.py [backends|web|opengl LIBDIR]   (section 4, 5 or 6 alone; LIBDIR:
+       the folder of a libraylib.so.600 built with raylib's defaults;
+       ORVAN_BENCH_REPETITIONS: repetitions of each micro-benchmark, default 15)
 """
 import os
 import platform
@@ -19,7 +20,7 @@ from pathlib import Path
 import psutil
 
 from records import BUILD, EXE, REPO, keys, load, now, output, pace, running, version
-import browser_pacing
+import beside
 import displays
 import harness
 import report
@@ -78,7 +79,7 @@ def backends(results, work):
 
 def web(results, work):
     say("the desktop and the browsers, 300 intervals each")
-    browser_pacing.measure(results / "web", work, 300)
+    beside.web(results / "web", work, 300)
     add_machine(results, *(line for line in (results / "web/machine.txt").read_text().splitlines()
                            if line.split(":")[0] in ("chromium", "firefox", "emscripten")))
 
@@ -110,9 +111,9 @@ def engine_counts_pacing(results, work):
 
 
 def main(argv):
-    part = argv[0] if argv else ""
-    if len(argv) > 1 or part not in ("", "backends", "web"):
-        sys.exit("usage: bench.py [backends|web]")
+    part, *libdir = argv or [""]
+    if part not in ("", "backends", "web", "opengl") or len(libdir) != (part == "opengl"):
+        sys.exit("usage: bench.py [backends|web|opengl LIBDIR]")
     results = BUILD / "bench" / ("results" + (f"-{part}" if part else ""))
     shutil.rmtree(results, ignore_errors=True)
     results.mkdir(parents=True)
@@ -126,6 +127,9 @@ def main(argv):
                 backends(results, work)
             if part in ("", "web"):
                 web(results, work)
+            if part == "opengl":
+                say("the OpenGL 2.1 and 3.3 builds, 3 runs of 600 intervals each, in turns, and frame 90 of each")
+                beside.opengl(results, work, libdir[0])
         except (harness.Failed, subprocess.CalledProcessError) as failure:
             sys.exit(f"bench: FAIL {failure}")
         finally:

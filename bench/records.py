@@ -1,11 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""What the measuring scripts of bench/ share: where the build is
-(ORVAN_BUILD_DIR, by default build/default), the system tests' harness on the
-import path, the statistics (percentiles by nearest rank, the median; over a
-series of samples in time, the lowest value in a span, rates over consecutive
-windows, the longest time a counter stood still), a run of the program with
-the pacing probe, and reading the records: "key value" files, callgrind's
-profiles, the pacing probe's record (bench/pacing_probe.c) and its figures."""
+"""What bench/'s scripts share: where the build is (ORVAN_BUILD_DIR, by
+default build/default), the system tests' harness on the import path, the
+statistics (percentiles by nearest rank, the median; over samples in time, the
+lowest in a span, rates over windows, the longest time a counter stood still),
+a run with the pacing probe (bench/pacing_probe.c), and reading the records."""
 import contextlib
 import math
 import os
@@ -15,6 +13,7 @@ import sys
 import time
 from collections import defaultdict
 from pathlib import Path
+from statistics import median  # the middle value, or the mean of the two middle ones
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "system"))
@@ -30,20 +29,9 @@ def nearest_rank(sorted_values, p):
     return sorted_values[max(1, math.ceil(p / 100.0 * len(sorted_values))) - 1]
 
 
-def median(values):
-    """The middle value, or the mean of the two middle ones."""
-    s = sorted(values)
-    n = len(s)
-    if not s:
-        raise ValueError("no values")
-    return s[n // 2] if n % 2 else 0.5 * (s[n // 2 - 1] + s[n // 2])
-
-
 def summary(values):
     """n, the 50th, 90th and 99th percentiles and the maximum."""
     s = sorted(values)
-    if not s:
-        raise ValueError("no values")
     return {"n": len(s), **{f"p{p}": nearest_rank(s, p) for p in (50, 90, 99)}, "max": s[-1]}
 
 

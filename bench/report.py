@@ -4,8 +4,7 @@
 bench/bench.py collected (each part read where its table is made); the
 page's prose is written by hand around them.
 
-usage: report.py RESULTS_DIR [--plot OUT.png]   (--plot also writes
-       RESULTS_DIR/intervals.dat and draws it with gnuplot)
+usage: report.py RESULTS_DIR [--plot OUT.png]   (--plot: section 3's frame intervals, by gnuplot)
 """
 import json
 import os
@@ -106,6 +105,8 @@ def report(results):
         out += ["## 4. X11 and Wayland side by side", ""] + backends(results) + [""]
     if has("web"):
         out += web(at("web"))
+    if has("opengl.md"):  # written by bench/beside.py
+        out += ["## 6. The OpenGL 2.1 build beside the 3.3 build", "", open(at("opengl.md")).read()]
     return out
 
 
@@ -127,7 +128,7 @@ def backends(results):
 
 
 def web(folder):
-    """Section 5's tables, from bench/browser_pacing.py's records."""
+    """Section 5's tables, from bench/beside.py's records."""
     desktop = pacing(os.path.join(folder, "desktop.txt"))
     d = summary([r[2] for r in desktop["rows"][1:]])
     runs = {}
@@ -159,22 +160,17 @@ PLOT = """set terminal pngcairo size 1100,520 font "Sans,10"; set output out
 set title "orvan-demo-window under Xvfb + llvmpipe: interval between presented frames (values above 100 ms are cut off)"
 set xlabel "frame"; set ylabel "milliseconds"; set grid ytics lc rgb "#dddddd"; set key top right opaque box
 set xrange [0:*]; set yrange [0:100]
-plot data using 1:2 with lines lw 1.2 lc rgb "#1f77b4" title "interval, as shipped", \\
-     data using 1:3 with lines lw 1 lc rgb "#d62728" title "of which swap (Mesa renders, hands to X)", \\
-     data using 1:5 with lines lw 1 lc rgb "#ff7f0e" title "interval, diagnostic run with glibc trimming the heap", \\
+plot dir."/pacing.txt" every ::1 using 1:3 with lines lw 1.2 lc rgb "#1f77b4" title "interval, as shipped", \\
+     dir."/pacing.txt" every ::1 using 1:4 with lines lw 1 lc rgb "#d62728" title "of which swap (Mesa renders, hands to X)", \\
+     dir."/pacing-trimmed.txt" every ::1 using 1:3 with lines lw 1 lc rgb "#ff7f0e" \\
+       title "interval, diagnostic run with glibc trimming the heap", \\
      1000.0/60 with lines dt 2 lw 1.5 lc rgb "#000000" title "1/60 s"
 """
 
 
 def plot(results, png):
-    """Frame intervals of the real window over the recorded frames (section 3's two runs)."""
-    p, t = pacing(os.path.join(results, "pacing.txt")), pacing(os.path.join(results, "pacing-trimmed.txt"))
-    data = os.path.join(results, "intervals.dat")
-    with open(data, "w") as f:
-        f.write("# frame interval_ms swap_ms wait_ms interval_heap_trimmed_ms\n")
-        for r, k in zip(p["rows"][1:], t["rows"][1:]):
-            f.write(f"{int(r[0])} {r[2]:.6f} {r[3]:.6f} {r[4]:.6f} {k[2]:.6f}\n")
-    subprocess.run(["gnuplot", "-e", f"data='{data}'; out='{png}'", "-"], input=PLOT, text=True, check=True)
+    """Section 3's frame intervals, as shipped and with the heap trimmed, over the recorded frames."""
+    subprocess.run(["gnuplot", "-e", f"dir='{results}'; out='{png}'", "-"], input=PLOT, text=True, check=True)
 
 
 def text(results):

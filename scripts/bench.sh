@@ -3,18 +3,17 @@
 # Builds what bench/ measures and runs it with Debian's python3 (its packages:
 # python3-psutil, python3-xlib, python3-pil), not another one earlier on PATH.
 #
-#   scripts/bench.sh [backends|web]   the measurements of docs/performance.md, all or
-#                                     section 4 or 5 alone; prints its tables (bench/bench.py)
-#   scripts/bench.sh soak [SECONDS [WARMUP_SECONDS]]
-#                                     the soak of docs/testing.md (bench/soak.py;
-#                                     default 1800 and 60), which passes or fails
+# usage: scripts/bench.sh [backends|web|opengl LIBDIR]   the measurements of
+#            docs/performance.md, all or one section; prints its tables (bench/bench.py)
+#        scripts/bench.sh soak [SECONDS [WARMUP_SECONDS]]   the soak of docs/testing.md
+#            (bench/soak.py; default 1800 and 60), which passes or fails
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
 cd "$REPO" || exit 1
 case ${1:-} in
-    "" | backends | web | soak) ;;
-    *) echo "usage: scripts/bench.sh [backends|web] | scripts/bench.sh soak [SECONDS [WARMUP_SECONDS]]" >&2; exit 2 ;;
+    "" | backends | web | opengl | soak) ;;
+    *) echo "usage: scripts/bench.sh [backends|web|opengl LIBDIR] | soak [SECONDS [WARMUP_SECONDS]]" >&2; exit 2 ;;
 esac
 orvan_setup --tests
 if [ "${1:-}" = soak ]; then

@@ -1,9 +1,11 @@
 # SPDX-License-Identifier: MIT
-"""Section 5 of docs/performance.md, a measurement: frame pacing of the
-program on the desktop (Xvfb, bench/pacing_probe preloaded), then of the web
-build's page (build/web, served on 127.0.0.1) in headless Chromium and in
-Firefox in a window on Xvfb (tests/system/browsers.py drives them), all drawn
-by Mesa's llvmpipe. measure() keeps the records the page's "Method" names."""
+"""Sections 5 and 6 of docs/performance.md, which say how they measure: the
+program beside itself elsewhere, all drawn by Mesa's llvmpipe. web(): on the
+desktop (Xvfb, the pacing probe), then the web build's page (build/web, served
+on 127.0.0.1) in headless Chromium and in Firefox on Xvfb (driven by
+tests/system/browsers.py), its records as the page's "Method" names them.
+opengl(): the set-up's raylib (OpenGL 2.1) and one built with raylib's defaults
+(OpenGL 3.3 core) in turns under one Xvfb, its tables in opengl.md."""
 import functools
 import gzip
 import http.server
@@ -14,11 +16,13 @@ import time
 from pathlib import Path
 
 import psutil
+from PIL import ImageChops
 
-from records import BUILD, EXE, REPO, load, now, pace, running, version
+from records import BUILD, EXE, REPO, load, median, now, pace, pacing, running, version
 import browsers
 import displays
 import harness
+import report
 
 
 def processes(root):
@@ -75,7 +79,7 @@ class Quiet(http.server.SimpleHTTPRequestHandler):
         pass
 
 
-def measure(out, work, intervals):
+def web(out, work, intervals):
     web = REPO / "build/web"
     for file in (EXE, BUILD / "bench/libpacing_probe.so", web / "orvan-demo-window.wasm"):
         if not file.exists():
@@ -100,3 +104,45 @@ def measure(out, work, intervals):
     sizes = [f"{f.suffix[1:]} {f.stat().st_size}" for f in files]
     packed = sum(len(gzip.compress(f.read_bytes(), 9)) for f in files)
     (out / "sizes.txt").write_text("\n".join(sizes + [f"gzip {packed}"]) + "\n")
+
+
+def frame(xvfb, work, env, n=90):
+    """The window's contents at frame N exactly: the frame counter holds the
+    program there while the shot is taken."""
+    hold = work / "program.frames.hold"
+    program = harness.Program(EXE, BUILD / "tests/libframe_counter.so", work,
+                              dict(env, ORVAN_FRAME_HOLD_AT=str(n)), cwd=work, mark=work.name)
+    hold.touch()
+    try:
+        window = xvfb.wait_window(program)
+        program.wait_frames(n)
+        shot = xvfb.shot(window).crop((0, 0, 1180, 720))
+        hold.unlink()
+        xvfb.send_escape(window)
+        if program.wait(5) != 0:
+            raise harness.Failed(f"the program ended with {program.status}")
+    finally:
+        hold.unlink(missing_ok=True)
+        program.stop()
+    return shot
+
+
+def opengl(results, work, other):
+    """Section 6: LIBDIR holds the other libraylib.so.600 (LD_LIBRARY_PATH comes
+    before the program's RUNPATH); frame 90 compared left of the frame-rate counter."""
+    builds = {"OpenGL 2.1 (the set-up's)": {}, "OpenGL 3.3 (raylib's default)": {"LD_LIBRARY_PATH": other}}
+    runs = {name: [] for name in builds}
+    with running(displays.Xvfb(work, mark=work.name)) as xvfb:
+        for turn in (1, 2, 3):
+            for i, (name, env) in enumerate(builds.items()):
+                pace(results, work, f"gl{i}-{turn}", dict(xvfb.env, **env))
+                runs[name].append(pacing(results / f"gl{i}-{turn}.txt"))
+        shots = [frame(xvfb, work, dict(xvfb.env, **env)) for env in builds.values()]
+    rows = [[name, " / ".join(f"{r['fps']:.1f}" for r in rs), f"{median([r['median'] for r in rs]):.2f}",
+             f"{median([r['p99'] for r in rs]):.2f}", f"{max(r['worst'] for r in rs):.1f}",
+             f"{median([r['cpu_ms'] for r in rs]) * 600 / 1000:.2f}"] for name, rs in runs.items()]
+    differ = ImageChops.difference(shots[0].convert("RGB"), shots[1].convert("RGB")).convert("L")
+    changed = sum(n for n, level in differ.getcolors(1180 * 720) if level)
+    (results / "opengl.md").write_text("\n".join(report.table(
+        ["raylib", "frames/s (runs 1/2/3)", "interval median (ms)", "p99 (ms)", "worst (ms)", "CPU s per 600 frames"],
+        rows)) + f"\n\nframe 90, 1180x720 compared: {changed} pixels differ\n")
