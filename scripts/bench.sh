@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds what bench/ measures and runs it with Debian's python3 (its packages:
-# python3-psutil, python3-xlib, python3-pil), not another one earlier on PATH.
-#
-# usage: scripts/bench.sh [backends|web|opengl LIBDIR]   the measurements of
-#            docs/performance.md, all or one section; prints its tables (bench/bench.py)
-#        scripts/bench.sh soak [SECONDS [WARMUP_SECONDS]]   the soak of docs/testing.md
-#            (bench/soak.py; default 1800 and 60), which passes or fails
+# Builds what bench/ measures and runs it with Debian's python3 (python3-psutil,
+# python3-xlib, python3-pil), not another one earlier on PATH:
+#   scripts/bench.sh [backends|web|opengl LIBDIR]     docs/performance.md's measurements, all or
+#                                                     one section; prints the tables (bench/bench.py)
+#   scripts/bench.sh soak [SECONDS [WARMUP_SECONDS]]  docs/testing.md's soak (bench/soak.py; default
+#                                                     1800 and 60), which passes or fails
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
