@@ -1,18 +1,13 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Measures the engine and the program into a results folder and prints the
-tables of docs/performance.md (bench/report.py); scripts/bench.sh builds what
-it needs and runs this. Nothing here passes or fails on a figure.
+"""Runs the measurements of docs/performance.md (its sections say what each
+measures) into the build's bench/results[-PART]/ and prints their
+tables (bench/report.py); scripts/bench.sh builds what they need and runs
+this. Nothing here passes or fails on a figure.
 
-usage: bench.py [backends|web]
-
-Every section of docs/performance.md (its "Method" says what each measures);
-`backends` the 4th alone (X11 and Wayland), `web` the 5th (the browsers,
-through scripts/web-pacing.sh). The build is ORVAN_BUILD_DIR (by default
-build/default); the results go to its bench/results[-backends|-web]/ with
-tables.md and, from a full run, frame-intervals.png (docs/frame-intervals.png
-on the page). ORVAN_BENCH_REPETITIONS: repetitions of each micro-benchmark
-(default 15).
+usage: bench.py [backends|web|opengl LIBDIR]   (section 4, 5 or 6 alone; LIBDIR:
+       the folder of a libraylib.so.600 built with raylib's defaults;
+       ORVAN_BENCH_REPETITIONS: repetitions of each micro-benchmark, default 15)
 """
 import os
 import platform
@@ -20,34 +15,21 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(REPO / "tests" / "system"))
-import displays, harness  # noqa: E401, E402
-import report  # noqa: E402
-from records import keys  # noqa: E402
+import psutil
 
-BUILD = Path(os.environ.get("ORVAN_BUILD_DIR", REPO / "build" / "default")).resolve()
-EXE = BUILD / "orvan-demo-window"
+from records import BUILD, EXE, REPO, keys, load, now, output, pace, running, version
+import beside
+import displays
+import harness
+import report
+
 LOW, HIGH = 10, 610  # frames of the two callgrind runs; the allocations are counted between them
 
 
 def say(text):
     print(f"bench: {text}", flush=True)
-
-
-def output(*argv):
-    return subprocess.run(argv, capture_output=True, text=True).stdout.strip()
-
-
-def version(package):
-    return output("dpkg-query", "-W", "-f=${Version}", package) or "unknown"
-
-
-def load():
-    return " ".join(Path("/proc/loadavg").read_text().split()[:3])
 
 
 def add_machine(results, *lines):
@@ -58,53 +40,32 @@ def add_machine(results, *lines):
 def machine(results):
     cpu = [ln.split(":", 1)[1].strip() for ln in output("lscpu").splitlines() if ln.startswith("Model name:")]
     lib = REPO / ".deps/prefix/lib/libraylib.so.600"  # named as a path in the repository
-    raylib = f".deps/prefix/lib/{lib.resolve().name}" if lib.exists() else "system"
-    add_machine(results, f"date: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}", f"cpu: {(cpu or ['?'])[0]}",
-                f"cores: {os.cpu_count()}", f"kernel: {os.uname().sysname} {os.uname().release}",
+    add_machine(results, f"date: {now()}", f"cpu: {(cpu or ['?'])[0]}", f"cores: {os.cpu_count()}",
+                f"kernel: {os.uname().sysname} {os.uname().release}",
                 f"os: {platform.freedesktop_os_release().get('PRETTY_NAME', 'unknown')}",
                 f"compiler: {output('g++', '--version').splitlines()[0]}, preset default (-O2)",
                 f"glibc: {platform.libc_ver()[1]}", f"mesa: {version('libgl1-mesa-dri')} (llvmpipe)",
-                f"raylib: 6.0 ({raylib})", f"xvfb: {version('xvfb')}", f"load before: {load()}")
-
-
-def pace(results, work, name, env, frames=601):
-    """One run of FRAMES frames with the pacing probe, its record in
-    RESULTS/NAME.txt; the program's output in RESULTS/NAME.out and .err."""
-    env = dict(env, LD_PRELOAD=str(BUILD / "bench/libpacing_probe.so"), ORVAN_PACING_FRAMES=str(frames),
-               ORVAN_PACING_OUT=str(results / f"{name}.txt"), ORVAN_PACING_START_NS=str(time.time_ns()))
-    program = harness.Process([str(EXE)], name, results, env=env, cwd=work, mark=work.name)
-    status = program.wait(90)
-    if status != 0:
-        raise harness.Failed(f"the program ({name}) ended with {status}\n{harness.tail(program.err)}")
-    return program
-
-
-def cpu_seconds(pid):
-    """User and system time of a process so far (/proc/PID/stat)."""
-    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+                f"raylib: 6.0 ({f'.deps/prefix/lib/{lib.resolve().name}' if lib.exists() else 'system'})",
+                f"xvfb: {version('xvfb')}", f"load before: {load()}")
 
 
 def pace_server(results, work, name, server, env):
     """pace, plus the display server's CPU time per frame over the whole run
     (start-up and shutdown included), added to the record."""
-    before = cpu_seconds(server.pid)
+    cpu = lambda: sum(psutil.Process(server.pid).cpu_times()[:2])  # noqa: E731
+    before = cpu()
     pace(results, work, name, env, frames=301)
-    per_frame = (cpu_seconds(server.pid) - before) / int(keys(results / f"{name}.txt", "# ")["frames"])
+    per_frame = (cpu() - before) / int(keys(results / f"{name}.txt", "# ")["frames"])
     with open(results / f"{name}.txt", "a") as f:
         f.write(f"# server_cpu_seconds_per_frame {per_frame:.6f}\n")
 
 
 def backends(results, work):
     say("X11 and Wayland side by side, 3 runs of 300 intervals each, in turns")
-    xvfb = displays.Xvfb(work, mark=work.name)
-    runtime = work / "runtime"
-    runtime.mkdir(mode=0o700)
-    weston = None
-    try:
-        weston = displays.Weston(work, harness.clean_env(XDG_RUNTIME_DIR=runtime), "orvan-bench",
+    (work / "runtime").mkdir(mode=0o700)
+    with running(displays.Xvfb(work, mark=work.name)) as xvfb, running(displays.Weston(work, harness.clean_env(XDG_RUNTIME_DIR=work / "runtime"), "orvan-bench",
                                 "--backend=headless-backend.so", "--use-pixman", "--width=1600", "--height=900",
-                                mark=work.name)
+                                mark=work.name)) as weston:
         # No session bus: else libdecor's plugin, reading the desktop's settings, has
         # libdbus start one, whose processes inherit the probe and overwrite the record.
         wayland = dict(weston.env, DBUS_SESSION_BUS_ADDRESS=f"unix:path={work}/no-bus")
@@ -113,25 +74,17 @@ def backends(results, work):
             pace_server(results, work, f"wayland-{turn}", weston.process, wayland)
             if "GLFW - Wayland" not in (results / f"wayland-{turn}.out").read_text(errors="replace"):
                 raise harness.Failed(f"the Wayland run {turn} did not use Wayland")
-    finally:
-        if weston is not None:
-            weston.stop()
-        xvfb.stop()
     add_machine(results, f"weston: {version('weston')}")
 
 
-def web(results):
+def web(results, work):
     say("the desktop and the browsers, 300 intervals each")
-    with open(results / "web-pacing.txt", "w") as out:
-        subprocess.run([REPO / "scripts/web-pacing.sh", "300"], stdout=out, check=True, cwd=REPO,
-                       env=dict(os.environ, ORVAN_WEB_PACING_OUT=str(results / "web")))
-    for line in (results / "web/machine.txt").read_text().splitlines():
-        if line.split(":")[0] in ("chromium", "firefox", "emscripten"):
-            add_machine(results, line)
-    print((results / "web-pacing.txt").read_text(), end="")
+    beside.web(results / "web", work, 300)
+    add_machine(results, *(line for line in (results / "web/machine.txt").read_text().splitlines()
+                           if line.split(":")[0] in ("chromium", "firefox", "emscripten")))
 
 
-def engine_and_counts(results):
+def engine_counts_pacing(results, work):
     say("engine micro-benchmarks")
     with open(results / "engine.txt", "w") as out:
         repetitions = os.environ.get("ORVAN_BENCH_REPETITIONS", "15")
@@ -139,8 +92,7 @@ def engine_and_counts(results):
                         "--benchmark_report_aggregates_only=true", "--benchmark_out_format=json",
                         f"--benchmark_out={results / 'engine.json'}"], stdout=out, stderr=subprocess.STDOUT,
                        check=True)
-    quiet = {k: v for k, v in os.environ.items() if k != "RECORDING_RAYLIB_LOG"}
-    quiet["LD_LIBRARY_PATH"] = str(BUILD / "tests/recording_raylib")
+    quiet = harness.clean_env(RECORDING_RAYLIB_LOG=None, LD_LIBRARY_PATH=BUILD / "tests/recording_raylib")
     (results / "frames.txt").write_text(f"{LOW} {HIGH}\n")
     for frames in (LOW, HIGH):
         say(f"callgrind, {frames} frames")
@@ -152,22 +104,16 @@ def engine_and_counts(results):
     probe = dict(LD_PRELOAD=str(BUILD / "bench/liballoc_probe.so"), ORVAN_ALLOC_OUT=str(results / "allocs.txt"),
                  ORVAN_ALLOC_FROM_FRAME=str(LOW), ORVAN_ALLOC_TO_FRAME=str(HIGH), RECORDING_RAYLIB_FRAMES=str(HIGH))
     subprocess.run([EXE], check=True, env=dict(quiet, **probe))
-
-
-def pacing(results, work):
     say("frame pacing under Xvfb, 600 intervals, then again with the heap trimmed")
-    xvfb = displays.Xvfb(work, mark=work.name)
-    try:
+    with running(displays.Xvfb(work, mark=work.name)) as xvfb:
         pace(results, work, "pacing", xvfb.env)
         pace(results, work, "pacing-trimmed", dict(xvfb.env, ORVAN_PACING_IGNORE_MALLOPT="1"))
-    finally:
-        xvfb.stop()
 
 
 def main(argv):
-    part = argv[0] if argv else ""
-    if len(argv) > 1 or part not in ("", "backends", "web"):
-        sys.exit("usage: bench.py [backends|web]")
+    part, *libdir = argv or [""]
+    if part not in ("", "backends", "web", "opengl") or len(libdir) != (part == "opengl"):
+        sys.exit("usage: bench.py [backends|web|opengl LIBDIR]")
     results = BUILD / "bench" / ("results" + (f"-{part}" if part else ""))
     shutil.rmtree(results, ignore_errors=True)
     results.mkdir(parents=True)
@@ -176,17 +122,18 @@ def main(argv):
         work = Path(folder)
         try:
             if not part:
-                engine_and_counts(results)
-                pacing(results, work)
+                engine_counts_pacing(results, work)
             if part in ("", "backends"):
                 backends(results, work)
             if part in ("", "web"):
-                web(results)
+                web(results, work)
+            if part == "opengl":
+                say("the OpenGL 2.1 and 3.3 builds, 3 runs of 600 intervals each, in turns, and frame 90 of each")
+                beside.opengl(results, work, libdir[0])
         except (harness.Failed, subprocess.CalledProcessError) as failure:
             sys.exit(f"bench: FAIL {failure}")
         finally:
-            left = harness.kill_leftovers(work.name)
-            if left:
+            if left := harness.kill_leftovers(work.name):
                 say(f"processes left behind, killed: {left}")
     add_machine(results, f"load after: {load()}")
     (results / "tables.md").write_text(tables := report.text(str(results)))

@@ -7,18 +7,12 @@
 #
 # usage: frame_allocs_test.sh PROGRAM ALLOC_PROBE RECORDING_RAYLIB_DIR
 set -euo pipefail
-program=$1
-probe=$2
-recording_dir=$3
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-
-env -u RECORDING_RAYLIB_LOG LD_LIBRARY_PATH="$recording_dir" RECORDING_RAYLIB_FRAMES=610 \
-    LD_PRELOAD="$probe" ORVAN_ALLOC_OUT="$out" ORVAN_ALLOC_FROM_FRAME=10 ORVAN_ALLOC_TO_FRAME=610 "$program"
+env -u RECORDING_RAYLIB_LOG LD_LIBRARY_PATH="$3" RECORDING_RAYLIB_FRAMES=610 LD_PRELOAD="$2" ORVAN_ALLOC_OUT="$out" \
+    ORVAN_ALLOC_FROM_FRAME=10 ORVAN_ALLOC_TO_FRAME=610 "$1"
 cat "$out"
-value() { awk -v k="$1" '$1 == k { print $2 }' "$out"; }
-status=0
-[ "$(value window_complete)" = 1 ] || { echo "FAIL the run did not reach frame 610"; status=1; }
-[ "$(value allocations_total)" -gt 0 ] || { echo "FAIL the probe counted no allocation at all"; status=1; }
-[ "$(value allocations_window)" = 0 ] || { echo "FAIL allocations between frames 10 and 610"; status=1; }
-exit $status
+grep -qx 'window_complete 1' "$out" || { echo "FAIL the run did not reach frame 610"; status=1; }
+grep -qE '^allocations_total [1-9][0-9]*$' "$out" || { echo "FAIL the probe counted no allocation at all"; status=1; }
+grep -qx 'allocations_window 0' "$out" || { echo "FAIL allocations between frames 10 and 610"; status=1; }
+exit "${status:-0}"

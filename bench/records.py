@@ -1,14 +1,104 @@
-#!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Reading the records of the measurements: "key value" files, callgrind's
-profiles, and the pacing probe's record (bench/pacing_probe.c) with the
-figures bench/report.py takes from it."""
+"""What bench/'s scripts share: where the build is (ORVAN_BUILD_DIR, by
+default build/default), the system tests' harness on the import path, the
+statistics (percentiles by nearest rank, the median; over samples in time, the
+lowest in a span, rates over windows, the longest time a counter stood still),
+a run with the pacing probe (bench/pacing_probe.c), and reading the records."""
+import contextlib
+import math
 import os
 import re
+import subprocess
 import sys
+import time
 from collections import defaultdict
+from pathlib import Path
+from statistics import median  # the middle value, or the mean of the two middle ones
 
-from stats import median, nearest_rank
+REPO = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "tests" / "system"))
+BUILD = Path(os.environ.get("ORVAN_BUILD_DIR", REPO / "build" / "default")).resolve()
+EXE = BUILD / "orvan-demo-window"
+
+import harness  # noqa: E402
+
+
+def nearest_rank(sorted_values, p):
+    """The p-th percentile by nearest rank: the smallest value with at least
+    p % of the values at or below it."""
+    return sorted_values[max(1, math.ceil(p / 100.0 * len(sorted_values))) - 1]
+
+
+def summary(values):
+    """n, the 50th, 90th and 99th percentiles and the maximum."""
+    s = sorted(values)
+    return {"n": len(s), **{f"p{p}": nearest_rank(s, p) for p in (50, 90, 99)}, "max": s[-1]}
+
+
+def lowest(t, values, i, until):
+    """The lowest of values[i:] taken before time UNTIL (values[i] at least,
+    whatever its time); T ascends."""
+    return min([values[i]] + [v for at, v in zip(t[i:], values[i:]) if at < until])
+
+
+def window_rates(t, counts, i, window):
+    """Rates of a counter over consecutive windows from sample i: a window ends
+    at the first sample at least WINDOW - 0.5 after its start (the last sample
+    ends one if no window has ended before). A list of (start, rate)."""
+    rates, s = [], i
+    for j in range(i + 1, len(t)):
+        if t[j] - t[s] >= window - 0.5 or (j == len(t) - 1 and not rates):
+            rates.append((t[s], (counts[j] - counts[s]) / (t[j] - t[s])))
+            s = j
+    return rates
+
+
+def longest_still(t, counts, i):
+    """The longest time from sample i on during which a counter did not grow:
+    (seconds, the time it last grew before that)."""
+    longest, at, since = 0.0, t[i], i
+    for j in range(i + 1, len(t)):
+        if counts[j] > counts[since]:
+            since = j
+        elif t[j] - t[since] > longest:
+            longest, at = t[j] - t[since], t[since]
+    return longest, at
+
+
+def load():
+    return " ".join(Path("/proc/loadavg").read_text().split()[:3])
+
+
+def now():
+    return time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())
+
+
+def output(*argv):
+    return subprocess.run(argv, capture_output=True, text=True).stdout.strip()
+
+
+def version(package):
+    return output("dpkg-query", "-W", "-f=${Version}", package) or "unknown"
+
+
+@contextlib.contextmanager
+def running(server, stop="stop"):
+    """SERVER (a display server of tests/system/displays.py, or another with
+    a method named STOP), stopped at the end."""
+    try:
+        yield server
+    finally:
+        getattr(server, stop)()
+
+
+def pace(results, work, name, env, frames=601):
+    """One run of the program for FRAMES frames with the pacing probe, its
+    record in RESULTS/NAME.txt, its output in RESULTS/NAME.out and .err."""
+    env = dict(env, LD_PRELOAD=str(BUILD / "bench/libpacing_probe.so"), ORVAN_PACING_FRAMES=str(frames),
+               ORVAN_PACING_OUT=str(results / f"{name}.txt"), ORVAN_PACING_START_NS=str(time.time_ns()))
+    program = harness.Process([str(EXE)], name, results, env=env, cwd=work, mark=work.name)
+    if (status := program.wait(90)) != 0:
+        raise harness.Failed(f"the program ({name}) ended with {status}\n{harness.tail(program.err)}")
 
 
 def keys(path, prefix=""):
@@ -26,30 +116,21 @@ def machine(path):
 def callgrind_self_costs(path):
     """Self cost (Ir) of every (object, function) in a callgrind output file;
     a call's inclusive cost (the line after calls=) is not a self cost."""
-    kind = {"ob": "ob", "cob": "ob", "fl": "fl", "fi": "fl", "fe": "fl", "cfi": "fl", "cfl": "fl", "fn": "fn",
-            "cfn": "fn"}
-    names, costs = {"ob": {}, "fl": {}, "fn": {}}, defaultdict(int)
-    ob = fn = ""
-    skip = False
+    names, costs, current, skip = {"ob": {}, "fn": {}}, defaultdict(int), {"ob": "", "fn": ""}, False
     with open(path) as f:
         for line in f:
-            m = re.match(r"^(ob|cob|fl|fi|fe|cfi|cfl|fn|cfn)=(?:\((\d+)\))?\s*(.*)$", line.rstrip("\n"))
-            if m:
-                key, ident, name = m.groups()
-                if ident is not None:
-                    if name:
-                        names[kind[key]][ident] = name
-                    name = names[kind[key]].get(ident, "?")
-                if key == "ob":
-                    ob = name
-                elif key == "fn":
-                    fn = name
+            if m := re.match(r"c?(ob|fn)=(?:\((\d+)\))?\s*(.*)$", line.rstrip("\n")):
+                kind, ident, name = m.groups()
+                if ident is not None:  # compressed: "(id) name" the first time, "(id)" after
+                    names[kind][ident] = name = name or names[kind].get(ident, "?")
+                if not line.startswith("c"):
+                    current[kind] = name
             elif line.startswith("calls="):
                 skip = True
-            elif line[:1].isdigit() or line[:1] in ("+", "-", "*"):
+            elif re.match(r"[\d+*-]", line):
                 fields = line.split()
                 if not skip and len(fields) >= 2:
-                    costs[(ob, fn)] += int(fields[1])
+                    costs[(current["ob"], current["fn"])] += int(fields[1])
                 skip = False
     return costs
 

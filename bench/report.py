@@ -1,17 +1,10 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """The tables of docs/performance.md, and its plot, from the results
-scripts/bench.sh collected; the page's prose is written by hand around them.
+bench/bench.py collected (each part read where its table is made); the
+page's prose is written by hand around them.
 
-usage: report.py RESULTS_DIR [--plot OUT.png]
-
-Prints, as markdown, the tables of every part RESULTS_DIR holds: machine.txt
-("key: value" lines); engine.json (Google Benchmark); frames.txt with
-callgrind.<N> for its two frame counts N, and allocs.txt (alloc probe);
-pacing.txt and pacing-trimmed.txt (pacing probe); x11-N.txt and wayland-N.txt
-(the backends, pacing probe with the display server's CPU time); web/ (the
-records of bench/browser_pacing.py). --plot writes RESULTS_DIR/intervals.dat
-and draws it with bench/frame-intervals.gp into OUT.png.
+usage: report.py RESULTS_DIR [--plot OUT.png]   (--plot: section 3's frame intervals, by gnuplot)
 """
 import json
 import os
@@ -19,24 +12,19 @@ import subprocess
 import sys
 from collections import defaultdict
 
-from records import callgrind_self_costs, group, keys, machine, pacing
-from stats import median, summary
+from records import REPO, callgrind_self_costs, group, keys, machine, median, pacing, summary
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 ORDER = "date cpu cores kernel os compiler glibc mesa raylib xvfb weston chromium firefox emscripten".split() + [
     "load before", "load after"]
-ENGINE = {
-    "BM_dot": "`HomVec4::dot`",
-    "BM_norm": "`HomVec4::norm`",
-    "BM_normalize": "`HomVec4::normalize`, ordinary input",
+ENGINE = {  # what one iteration of each benchmark does
+    "BM_dot": "`HomVec4::dot`", "BM_norm": "`HomVec4::norm`", "BM_normalize": "`HomVec4::normalize`, ordinary input",
     "BM_normalize_fallback": "`HomVec4::normalize`, length below 1e-15 (fallback (0, 0, 0, 1))",
     "BM_pickBestCard": "`HomVec4::pickBestCard`, z largest (longest path)",
     "BM_HomVec4_fromCartesian": "`HomVec4::fromCartesian`",
     "BM_OrvanCamera_fromCartesian": "`OrvanCamera::fromCartesian`, the program's eye and target",
     "BM_rotate": "`OrvanCamera::rotate(0.005, 0.002)` of the same camera, calls independent",
     "BM_rotate_chained": "`rotate` of the camera the previous call returned, as the program does",
-    "BM_rotate_floor_sincos": "floor: cos and sin of 0.005 and of 0.002 alone",
-}
+    "BM_rotate_floor_sincos": "floor: cos and sin of 0.005 and of 0.002 alone"}
 
 
 def table(head, rows):
@@ -117,6 +105,8 @@ def report(results):
         out += ["## 4. X11 and Wayland side by side", ""] + backends(results) + [""]
     if has("web"):
         out += web(at("web"))
+    if has("opengl.md"):  # written by bench/beside.py
+        out += ["## 6. The OpenGL 2.1 build beside the 3.3 build", "", open(at("opengl.md")).read()]
     return out
 
 
@@ -138,7 +128,7 @@ def backends(results):
 
 
 def web(folder):
-    """Section 5's tables, from bench/browser_pacing.py's records."""
+    """Section 5's tables, from bench/beside.py's records."""
     desktop = pacing(os.path.join(folder, "desktop.txt"))
     d = summary([r[2] for r in desktop["rows"][1:]])
     runs = {}
@@ -166,23 +156,28 @@ def web(folder):
     return out
 
 
+PLOT = """set terminal pngcairo size 1100,520 font "Sans,10"; set output out
+set title "orvan-demo-window under Xvfb + llvmpipe: interval between presented frames (values above 100 ms are cut off)"
+set xlabel "frame"; set ylabel "milliseconds"; set grid ytics lc rgb "#dddddd"; set key top right opaque box
+set xrange [0:*]; set yrange [0:100]
+plot dir."/pacing.txt" every ::1 using 1:3 with lines lw 1.2 lc rgb "#1f77b4" title "interval, as shipped", \\
+     dir."/pacing.txt" every ::1 using 1:4 with lines lw 1 lc rgb "#d62728" title "of which swap (Mesa renders, hands to X)", \\
+     dir."/pacing-trimmed.txt" every ::1 using 1:3 with lines lw 1 lc rgb "#ff7f0e" \\
+       title "interval, diagnostic run with glibc trimming the heap", \\
+     1000.0/60 with lines dt 2 lw 1.5 lc rgb "#000000" title "1/60 s"
+"""
+
+
 def plot(results, png):
-    p, t = pacing(os.path.join(results, "pacing.txt")), pacing(os.path.join(results, "pacing-trimmed.txt"))
-    data = os.path.join(results, "intervals.dat")
-    with open(data, "w") as f:
-        f.write("# frame interval_ms swap_ms wait_ms interval_heap_trimmed_ms\n")
-        for r, k in zip(p["rows"][1:], t["rows"][1:]):
-            f.write(f"{int(r[0])} {r[2]:.6f} {r[3]:.6f} {r[4]:.6f} {k[2]:.6f}\n")
-    subprocess.run(["gnuplot", "-e", f"data='{data}'; out='{png}'", os.path.join(HERE, "frame-intervals.gp")],
-                   check=True)
+    """Section 3's frame intervals, as shipped and with the heap trimmed, over the recorded frames."""
+    subprocess.run(["gnuplot", "-e", f"dir='{results}'; out='{png}'", "-"], input=PLOT, text=True, check=True)
 
 
 def text(results):
     """The tables, checked to name no folder of this machine (.deps may link
     elsewhere): paths on the page are the repository's."""
     out = "\n".join(report(results)) + "\n"
-    repo = os.path.dirname(HERE)
-    for root in {repo, os.path.realpath(repo), os.path.realpath(os.path.join(repo, ".deps"))}:
+    for root in {str(REPO), os.path.realpath(REPO), os.path.realpath(REPO / ".deps")}:
         if root + "/" in out:
             sys.exit(f"report: the tables would name {root}/, a folder of this machine")
     return out

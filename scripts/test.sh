@@ -87,7 +87,7 @@ for name in "${names[@]}"; do
         package) check scripts/check-package.sh ;;
         memcheck) check scripts/memcheck.sh ;;
         fuzz) check scripts/fuzz.sh 60 ;;
-        soak) check scripts/soak.sh 60 20 ;;
+        soak) check scripts/bench.sh soak 60 20 ;;
         fresh)
             [ ! -e /etc/orvan-fresh-machine ] || { echo "== a fresh machine starts no other"; continue; }
             # shellcheck disable=SC2086 # SUITE MODE LOCALE, split at the colons
