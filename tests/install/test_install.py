@@ -1,13 +1,11 @@
 # SPDX-License-Identifier: MIT
 """The build installed into a scratch prefix and used from there the way
-another project would: a program outside this source tree (consumer/) built
-with find_package(orvan CONFIG) and orvan::engine, and again with pkg-config;
-both must print the start camera's exact bits. When the build has the
-program, also its installed RUNPATH, bundled raylib and desktop entry.
-
-CTest's InstallConsumer runs it with ORVAN_BUILD_DIR, the build, and
-ORVAN_CXX, its C++ compiler (by default build/default and the compiler it
-was configured with)."""
+another project would: a program outside the source tree (consumer/) built
+with find_package(orvan CONFIG) and orvan::engine, and with pkg-config, prints
+the start camera's exact bits; the program, where the build has it, comes
+with its desktop entry and its own raylib. InstallConsumer runs it with the
+build in ORVAN_BUILD_DIR and its C++ compiler in ORVAN_CXX (by default
+build/default and the compiler it was configured with)."""
 import os
 import re
 import shutil
@@ -36,31 +34,34 @@ DESKTOP = "share/applications/orvan-demo-window.desktop"
 
 
 def run(*args, **options):
-    """Runs a command to its end: its status, and its output and errors as one text."""
-    return subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **options)
-
-
-def output(*args):
-    """What a program that must succeed prints."""
-    return subprocess.run(args, stdout=subprocess.PIPE, text=True, check=True).stdout
+    """What a command that must succeed prints, its errors included."""
+    result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **options)
+    assert result.returncode == 0, f"{args[0]} failed:\n{result.stdout}"
+    return result.stdout
 
 
 @pytest.fixture(scope="module")
-def scratch():
-    """A folder outside the source tree (in /tmp, not in the build: the
-    consumer must use nothing of the tree), with a copy of the consumer."""
-    folder = Path(tempfile.mkdtemp(prefix="orvan-install-"))
-    shutil.copytree(HERE / "consumer", folder / "consumer")
-    yield folder
-    shutil.rmtree(folder)
+def prefix():
+    """The build installed into a folder outside the source tree (in /tmp, not
+    in the build: the consumer must use nothing of the tree), beside a copy of
+    the consumer; removed at the end."""
+    scratch = Path(tempfile.mkdtemp(prefix="orvan-install-"))
+    try:
+        shutil.copytree(HERE / "consumer", scratch / "consumer")
+        run("cmake", "--install", BUILD, "--prefix", scratch / "prefix")
+        yield scratch / "prefix"
+    finally:
+        shutil.rmtree(scratch)
 
 
 @pytest.fixture(scope="module")
-def prefix(scratch):
-    """The build installed into scratch/prefix."""
-    installed = run("cmake", "--install", BUILD, "--prefix", scratch / "prefix")
-    assert installed.returncode == 0, installed.stdout
-    return scratch / "prefix"
+def consumer(prefix):
+    """The consumer's build folder, configured and built with find_package."""
+    build = prefix.parent / "consumer-build"
+    run("cmake", "-S", prefix.parent / "consumer", "-B", build, f"-DCMAKE_PREFIX_PATH={prefix}",
+        f"-DCMAKE_CXX_COMPILER={CXX}", "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON")
+    run("cmake", "--build", build)
+    return build
 
 
 def installed(prefix, name):
@@ -68,17 +69,6 @@ def installed(prefix, name):
     found = list(prefix.rglob(name))
     assert len(found) == 1, f"{name} installed: {found}"
     return found[0]
-
-
-@pytest.fixture(scope="module")
-def consumer(scratch, prefix):
-    """The consumer's build folder, configured and built with find_package."""
-    build = scratch / "consumer-build"
-    for step in (["-S", scratch / "consumer", "-B", build, f"-DCMAKE_PREFIX_PATH={prefix}",
-                  f"-DCMAKE_CXX_COMPILER={CXX}", "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON"], ["--build", build]):
-        result = run("cmake", *step)
-        assert result.returncode == 0, f"the find_package consumer does not configure and build:\n{result.stdout}"
-    return build
 
 
 # ---- what the development component installs ------------------------------
@@ -94,7 +84,7 @@ def test_the_engine_package_is_installed_and_names_no_raylib(prefix, name):
     assert [path for path in files if re.search(r"\braylib\b", path.read_text())] == []
 
 
-# ---- find_package(orvan CONFIG) from a project outside the source tree ------
+# ---- a project outside the source tree -------------------------------------------
 def test_find_package_finds_the_scratch_install(consumer, prefix):
     found = re.search(r"^orvan_DIR:PATH=(.*)$", (consumer / "CMakeCache.txt").read_text(), re.M)[1]
     assert found.startswith(f"{prefix}/"), found
@@ -105,21 +95,19 @@ def test_nothing_of_the_source_tree_is_on_the_consumer_command_lines(consumer):
 
 
 def test_the_consumer_does_not_need_raylib(consumer):
-    assert "raylib" not in output("readelf", "-d", consumer / "consumer")
+    assert "raylib" not in run("readelf", "-d", consumer / "consumer")
 
 
 def test_the_find_package_consumer_prints_the_exact_start_camera(consumer):
-    assert output(consumer / "consumer") == START_CAMERA
+    assert run(consumer / "consumer") == START_CAMERA
 
 
-# ---- pkg-config -----------------------------------------------------------------
-def test_the_pkg_config_consumer_prints_the_exact_start_camera(scratch, prefix):
+def test_the_pkg_config_consumer_prints_the_exact_start_camera(prefix):
     flags = run("pkg-config", "--cflags", "--libs", "orvan",
                 env=dict(os.environ, PKG_CONFIG_PATH=str(installed(prefix, "orvan.pc").parent)))
-    assert flags.returncode == 0, flags.stdout
-    built = run(CXX, "-std=c++20", scratch / "consumer/main.cpp", "-o", scratch / "consumer-pc", *flags.stdout.split())
-    assert built.returncode == 0, f"the pkg-config consumer does not build:\n{built.stdout}"
-    assert output(scratch / "consumer-pc") == START_CAMERA
+    program = prefix.parent / "consumer-pc"
+    run(CXX, "-std=c++20", prefix.parent / "consumer/main.cpp", "-o", program, *flags.split())
+    assert run(program) == START_CAMERA
 
 
 # ---- the program, if this build has it -------------------------------------------
@@ -128,8 +116,7 @@ if CACHE.get("ORVAN_BUILD_WINDOW") == "ON":
         assert os.access(prefix / EXE, os.X_OK)
 
     def test_the_desktop_entry_is_valid(prefix):
-        result = run("desktop-file-validate", prefix / DESKTOP)
-        assert result.returncode == 0, result.stdout
+        run("desktop-file-validate", prefix / DESKTOP)
 
     def test_the_desktop_entry_icon_is_installed(prefix):
         icon = re.search(r"^Icon=(.*)$", (prefix / DESKTOP).read_text(), re.M)
@@ -141,11 +128,11 @@ if CACHE.get("ORVAN_BUILD_WINDOW") == "ON":
 
 if CACHE.get("ORVAN_BUILD_WINDOW") == "ON" and CACHE.get("ORVAN_BUNDLE_RAYLIB") == "ON":
     def test_the_program_runpath_is_its_raylib_folder(prefix):
-        runpath = re.search(r"\(RUNPATH\).*\[(.*)\]", output("readelf", "-d", prefix / EXE))
+        runpath = re.search(r"\(RUNPATH\).*\[(.*)\]", run("readelf", "-d", prefix / EXE))
         assert runpath and runpath[1] == "$ORIGIN/../lib/orvan-demo-window"
 
     def test_the_program_loads_raylib_from_the_install(prefix):
-        ldd = output("ldd", prefix / EXE)
+        ldd = run("ldd", prefix / EXE)
         loaded = [line.split()[2] for line in ldd.splitlines() if line.split()[:1] == ["libraylib.so.600"]]
         want = (prefix / "lib/orvan-demo-window/libraylib.so.600").resolve()
         assert [Path(path).resolve() for path in loaded] == [want], ldd

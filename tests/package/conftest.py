@@ -1,16 +1,11 @@
 # SPDX-License-Identifier: MIT
-"""The Debian packages, built once with the release workflow preset and
-checked: Debian's policy checker lintian (no error, no warning), the manual
-page (man's own warnings, as lintian runs it), the desktop entry and the
-AppStream file, their contents and dependencies, that apt on this machine can
-install them (test_package.py), and that the program unpacked from the .deb
-runs: against the recording raylib of the tests (the same calls as the tested
-build), and with its own bundled raylib (no display: a message and status 1;
-test_program.py).
-
-scripts/test.sh runs them (the "package" check), after scripts/setup-deps.sh
---tests; the packages stay in build/release/, the release workflow's output
-in build/release-workflow.log."""
+"""The Debian packages, built once with the release workflow preset:
+test_package.py checks them against Debian's policy (lintian, man, the
+desktop entry and AppStream validators), their contents and dependencies and
+that apt here can install them; test_program.py runs the program unpacked
+from the .deb. scripts/test.sh runs both (its "package" check) after
+scripts/setup-deps.sh --tests; the packages stay in build/release/, the
+release workflow's output in build/release-workflow.log."""
 import re
 import subprocess
 from types import SimpleNamespace
@@ -28,17 +23,18 @@ def packages(tmp_path_factory):
     release = REPO / "build" / "release"
     for old in release.glob("*.deb"):
         old.unlink()
-    made = run("cmake", "--workflow", "--preset", "release", cwd=REPO)
+    made = subprocess.run(["cmake", "--workflow", "--preset", "release"], cwd=REPO, text=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     (REPO / "build" / "release-workflow.log").write_text(made.stdout)
     assert made.returncode == 0, "the release workflow failed:\n" + "\n".join(made.stdout.splitlines()[-30:])
     version = re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(.*)$", (release / "CMakeCache.txt").read_text(), re.M)[1]
-    arch = run("dpkg", "--print-architecture").stdout.strip()
+    arch = run("dpkg", "--print-architecture").strip()
     found = SimpleNamespace(work=tmp_path_factory.mktemp("packages"))
     for key, package in (("program", NAME), ("development", "liborvan-dev")):
         deb = release / f"{package}_{version}_{arch}.deb"
         assert deb.is_file(), f"{deb} was not made"
-        listing = run("dpkg-deb", "-c", deb).stdout
-        subprocess.run(["dpkg", "-x", deb, found.work / key], check=True)
+        listing = run("dpkg-deb", "-c", deb)
+        run("dpkg", "-x", deb, found.work / key)
         setattr(found, key, SimpleNamespace(
             deb=deb, listing=listing, root=found.work / key,
             files=sorted(line.split()[5] for line in listing.splitlines() if not line.startswith("d"))))

@@ -14,8 +14,10 @@ LIBDIR = f"usr/lib/{MULTIARCH}"
 
 
 def run(*args, **options):
-    """Runs a command to its end: its status, and its output and errors as one text."""
-    return subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **options)
+    """What a command that must succeed prints, its errors included."""
+    result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **options)
+    assert result.returncode == 0, f"{args[0]} failed:\n{result.stdout}"
+    return result.stdout
 
 
 def without(*names):

@@ -17,12 +17,12 @@ NO_WINDOW = (f"{NAME}: the window could not be opened; a graphical display with 
 
 
 def test_program_runpath_is_its_raylib_folder(packages):
-    runpath = re.search(r"\(RUNPATH\).*\[(.*)\]", run("readelf", "-d", packages.exe).stdout)
+    runpath = re.search(r"\(RUNPATH\).*\[(.*)\]", run("readelf", "-d", packages.exe))
     assert runpath and runpath[1] == f"$ORIGIN/../lib/{MULTIARCH}/{NAME}"
 
 
 def test_program_loads_raylib_from_the_package_folder(packages):
-    ldd = run("ldd", packages.exe, env=without("LD_LIBRARY_PATH")).stdout
+    ldd = run("ldd", packages.exe, env=without("LD_LIBRARY_PATH"))
     loaded = [line.split()[2] for line in ldd.splitlines() if line.split()[:1] == ["libraylib.so.600"]]
     want = (packages.program.root / LIBDIR / NAME / "libraylib.so.600").resolve()
     assert [Path(path).resolve() for path in loaded] == [want], ldd
@@ -43,8 +43,7 @@ def recorded(packages):
     program's when the window is not ready."""
     build = REPO / "build" / "default"
     for step in (["--preset", "default"], ["--build", "--preset", "default", "--target", "recording_raylib", NAME]):
-        result = run("cmake", *step, cwd=REPO)
-        assert result.returncode == 0, "building the recording raylib failed:\n" + result.stdout[-4000:]
+        run("cmake", *step, cwd=REPO)
     library_path = ":".join(filter(None, [str(build / "tests/recording_raylib"), os.environ.get("LD_LIBRARY_PATH")]))
 
     def record(exe, name, not_ready=0):
