@@ -166,8 +166,8 @@ if(TARGET orvan-demo-window)
   # notice in every copy); the copyright file of raylib's Debian source
   # package lists them all with their licences and goes along too. The texts
   # are kept in data/third-party/, copied from the sources scripts/setup-deps.sh
-  # builds (scripts/check-package.sh compares them), so that a build from any
-  # raylib 6.0 install ships them.
+  # builds (tests/package/test_package.py compares them), so that a build from
+  # any raylib 6.0 install ships them.
   set(ORVAN_COPYRIGHT_RAYLIB "")
   set(ORVAN_COPYRIGHT_ZLIB "")
   if(ORVAN_BUNDLE_RAYLIB)

@@ -17,7 +17,7 @@
 #       headers, static library, CMake package and pkg-config file.
 #
 # Each holds Debian's copyright file, changelog.gz and (the program) its manual
-# page; lintian finds no error or warning in either (scripts/check-package.sh).
+# page; lintian finds no error or warning in either (tests/package/).
 # The release preset installs to /usr, so the libraries go to the multiarch
 # folder (pkg-config of cross builds looks there). CPack writes ldconfig into
 # postinst and postrm when a shared library lies in /usr/lib or a folder right

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Prints the bits of the engine's start camera and the chart of a point, one
-// line per value, for install_test.sh to compare.
+// line per value, for test_install.py to compare.
 #include <orvan/orvan_raylib.hpp>
 
 #include <bit>
