@@ -1,9 +1,7 @@
 # SPDX-License-Identifier: MIT
 """The program on Wayland, under weston with Mesa's llvmpipe: on the headless
-backend, its frames, what it shows, and its end when the compositor goes; on
-weston's X11 backend nested in Xvfb (which gives it a seat: Xvfb's pointer
-and keyboard), the title bar libdecor draws, the app_id, the close button,
-Esc, the OpenGL it needs, and a system without libdecor.
+backend, and on weston's X11 backend nested in Xvfb, which gives it a seat
+(Xvfb's pointer and keyboard) for libdecor's title bar and close button.
 
 Losing the compositor reaches the program as a close request (GLFW turns the
 broken connection into one), so it ends as after the close button, with 0."""

@@ -18,7 +18,6 @@ import json
 import os
 import re
 import shutil
-import signal
 import subprocess
 from pathlib import Path
 
@@ -70,19 +69,19 @@ class Desktop(Base):
             # screenshots need OpenGL). It then runs in a window of its own on
             # Xvfb, whose contents are exactly what it composites: those are
             # the screenshot.
-            self.nested = displays.Xvfb(self.work, mark=self.mark)
+            self.nested = self.own(displays.Xvfb(self.work, mark=self.mark))
             env["DISPLAY"], backend = self.nested.display, ["--x11-display", self.nested.display]
-        session = displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark)
-        self.processes.append(session.process)
+        session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
         env["DBUS_SESSION_BUS_ADDRESS"] = session.address
-        self.kwin = self.spawn([kwin, *backend, "--width", "1600", "--height", "900", "--socket", "orvan-kde",
+        self.compositor = self.spawn([kwin, *backend, "--width", "1600", "--height", "900", "--socket", "orvan-kde",
                                 "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"], "kwin", env)
         self.bus = session.connect()
+        self.undo.callback(self.bus.close_sync, None)
         self.answers, self.queries = {}, 0
         self.bus.register_object("/org/orvan/DesktopTest", Gio.DBusNodeInfo.new_for_xml(CALLBACK).interfaces[0],
                                  self.answered, None, None)
         harness.wait_for("kwin's Wayland socket and its scripting on D-Bus", self.ready, 60, interval=0.1,
-                         process=self.kwin, logs=self.logs())
+                         process=self.compositor, logs=self.logs())
         self.env = self.base_env(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="orvan-kde",
                                  XDG_SESSION_TYPE="wayland")
 
@@ -124,7 +123,7 @@ class Desktop(Base):
             except GLib.Error:
                 self.call(f"/{number}", "org.kde.kwin.Script", "run")
             harness.wait_for(f"KWin script {tag} to call back", lambda: self.handled(tag), 10, interval=0.01,
-                             process=self.kwin, logs=self.logs())
+                             process=self.compositor, logs=self.logs())
         finally:
             self.call(*scripting, "unloadScript", GLib.Variant("(s)", (tag,)), "(b)")
         found = self.answers.pop(tag)
@@ -162,11 +161,3 @@ class Desktop(Base):
 
     def key_escape(self):
         self.input("key", "1")  # evdev KEY_ESC
-
-    def kill(self):
-        self.kwin.stop(signal.SIGKILL)
-
-    def stop(self):
-        super().stop()
-        if getattr(self, "nested", None):
-            self.nested.stop()

@@ -7,7 +7,6 @@ around it; the screenshot is the root window's contents, the click XTEST
 input, and Esc a key press sent to the program's window alone (as the X11
 window test does: no key is left held down when the window is gone)."""
 from Xlib import X
-from Xlib.ext import xtest
 
 import harness
 import displays
@@ -18,7 +17,7 @@ class Desktop(Base):
     backend = "X11"
 
     def start(self):
-        self.xvfb = displays.Xvfb(self.work, mark=self.mark)
+        self.xvfb = self.own(displays.Xvfb(self.work, mark=self.mark))
         self.x = self.xvfb.x
         env = self.base_env(DISPLAY=self.xvfb.display, XDG_CONFIG_HOME=self.work / "config")
         self.spawn(["openbox", "--sm-disable"], "openbox", env)
@@ -73,17 +72,8 @@ class Desktop(Base):
         return self.xvfb.shot()
 
     def click(self, x, y):
-        # from the screen's bottom-left corner, outside the centred window
-        for event in ((X.MotionNotify, 0, 0, 899), (X.MotionNotify, 0, x, y), (X.ButtonPress, 1, 0, 0),
-                      (X.ButtonRelease, 1, 0, 0)):
-            kind, detail, px, py = event
-            xtest.fake_input(self.x, kind, detail, x=px, y=py)
-            self.x.sync()
+        self.xvfb.move_pointer((0, 899))  # the screen's bottom-left corner, outside the centred window
+        self.xvfb.click(x, y)
 
     def key_escape(self):
         self.xvfb.send_escape(self._window)
-
-    def stop(self):
-        super().stop()
-        if hasattr(self, "xvfb"):
-            self.xvfb.stop()
