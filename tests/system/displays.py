@@ -58,13 +58,8 @@ class Xvfb:
         return windows[0]
 
     def window_gone(self, window, timeout=5):
-        def gone():
-            try:
-                window.get_geometry()
-                return False
-            except xerror.XError:
-                return True
-        wait_for(f"window {window.id:#x} to be destroyed", gone, timeout)
+        wait_for(f"window {window.id:#x} to be destroyed",
+                 lambda: window not in self.x.screen().root.query_tree().children, timeout)
 
     def title(self, window):
         prop = window.get_full_property(self.x.intern_atom("_NET_WM_NAME"), self.x.intern_atom("UTF8_STRING"))

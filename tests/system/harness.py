@@ -1,14 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""Processes, waits and frames for the system tests (and for the scripts
-that measure the program, which use it without pytest); displays.py starts
-the display servers and buses, pictures.py checks what they show.
-
-Every process is started with a mark in its environment; `leftovers(mark)`
-finds whatever is still running with it, the children it started included.
-Every wait follows the program's own pace where it can (frames drawn, a
-socket made) and has a bound only as a guard against a hang; a wait that
-fails says what it waited for and shows the end of the logs involved.
-"""
+"""Processes, waits and frames for the system tests, and for the scripts that
+measure the program (without pytest). Every wait follows the program's own
+pace where it can (frames drawn, a socket made) and has a bound only as a
+guard against a hang; a wait that fails says what it waited for and shows
+the end of the logs involved."""
 import contextlib
 import mmap
 import os

@@ -55,9 +55,6 @@ def server(work):
         def log_request(self, code="-", size="-"):
             requests.append((self.path, int(code)))
 
-        def log_message(self, *args):
-            pass
-
     httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=work / "site"))
     threading.Thread(target=httpd.serve_forever, daemon=True).start()
     httpd.url, httpd.requests, httpd.build = f"http://127.0.0.1:{httpd.server_port}/", requests, build

@@ -68,8 +68,7 @@ def test_start_close_cycles_each_open_a_window_and_end_with_0(program, xvfb):
     cycles = int(os.environ.get("ORVAN_CLOSE_CYCLES", "50"))
     failures = []
     for i in range(1, cycles + 1):
-        run = program(xvfb.env, name="cycle")
-        sent = status = None
+        run, sent, status = program(xvfb.env, name="cycle"), None, None
         try:
             window = xvfb.wait_window(run)
             run.wait_frames(3)

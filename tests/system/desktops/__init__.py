@@ -71,9 +71,6 @@ class Base:
     def logs(self):
         return [log for process in self.processes for log in process.logs()]
 
-    def close(self, pid):
-        raise NotImplementedError(f"{type(self).__module__} draws a close button")
-
     def kill(self):
         self.compositor.stop(signal.SIGKILL)
 

@@ -71,11 +71,10 @@ class Desktop(Base):
         session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
         env.update(DBUS_SYSTEM_BUS_ADDRESS=system.address, DBUS_SESSION_BUS_ADDRESS=session.address)
         self.compositor = self.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
-                                 f"{WIDTH}x{HEIGHT}"], "gnome-shell", env)
+                                      f"{WIDTH}x{HEIGHT}"], "gnome-shell", env)
         self.bus = session.connect()
         self.undo.callback(self.bus.close_sync, None)
-        # 90 s: it takes many seconds on a loaded machine
-        harness.wait_for("GNOME Shell started, its overview closed", self.ready, 90, interval=0.2,
+        harness.wait_for("GNOME Shell started, its overview closed", self.ready, 90, interval=0.2,  # slow when loaded
                          process=self.compositor, logs=self.logs())
         self.env = self.base_env(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="wayland-0",
                                  XDG_SESSION_TYPE="wayland")

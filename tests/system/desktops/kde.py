@@ -14,6 +14,7 @@ app_id, so that one proves nothing).
 No permission checks: kwin lets this test's own programs take screenshots
 and send input, which it otherwise allows only to programs whose desktop
 entries ask for it."""
+import itertools
 import json
 import os
 import re
@@ -73,11 +74,12 @@ class Desktop(Base):
             env["DISPLAY"], backend = self.nested.display, ["--x11-display", self.nested.display]
         session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
         env["DBUS_SESSION_BUS_ADDRESS"] = session.address
-        self.compositor = self.spawn([kwin, *backend, "--width", "1600", "--height", "900", "--socket", "orvan-kde",
-                                "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"], "kwin", env)
+        self.compositor = self.spawn([kwin, *backend, "--width", "1600", "--height", "900", "--socket",
+                                      "orvan-kde", "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"],
+                                     "kwin", env)
         self.bus = session.connect()
         self.undo.callback(self.bus.close_sync, None)
-        self.answers, self.queries = {}, 0
+        self.answers, self.queries = {}, itertools.count(1)
         self.bus.register_object("/org/orvan/DesktopTest", Gio.DBusNodeInfo.new_for_xml(CALLBACK).interfaces[0],
                                  self.answered, None, None)
         harness.wait_for("kwin's Wayland socket and its scripting on D-Bus", self.ready, 60, interval=0.1,
@@ -111,8 +113,7 @@ class Desktop(Base):
         return tag in self.answers
 
     def window(self, pid):
-        self.queries += 1
-        tag = f"orvan-query-{self.queries}"
+        tag = f"orvan-query-{next(self.queries)}"
         script = self.work / f"{tag}.js"
         script.write_text(SCRIPT % {"pid": pid, "bus": self.bus.get_unique_name(), "tag": tag})
         scripting = ("/Scripting", "org.kde.kwin.Scripting")
