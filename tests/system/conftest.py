@@ -9,7 +9,6 @@ default preset's build folder), so one test runs alone with
 `pytest tests/system/FILE -k NAME` after one set-up and build."""
 import itertools
 import os
-import shutil
 import tempfile
 from pathlib import Path
 from types import SimpleNamespace
@@ -67,9 +66,8 @@ def runtime():
     """An empty private XDG runtime folder (mode 0700), removed at the end.
     It is in /tmp: a socket's path must stay short (108 bytes), which a
     folder under a build's may not be."""
-    folder = Path(tempfile.mkdtemp(prefix="orvan-runtime-"))
-    yield folder
-    shutil.rmtree(folder, ignore_errors=True)
+    with tempfile.TemporaryDirectory(prefix="orvan-runtime-", ignore_cleanup_errors=True) as folder:
+        yield Path(folder)
 
 
 @pytest.fixture

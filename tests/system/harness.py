@@ -5,7 +5,6 @@ pace where it can (frames drawn, a socket made) and has a bound only as a
 guard against a hang; a wait that fails says what it waited for and shows
 the end of the logs involved."""
 import contextlib
-import mmap
 import os
 import resource
 import signal
@@ -94,11 +93,11 @@ class Process:
 
 def leftovers(mark, folder=None):
     """Processes still running with MARK in their environment, or (if FOLDER
-    is given) with FOLDER in their command line: a process may write over
-    its environment (Chromium's helpers write their command line there)."""
+    is given) with a path in FOLDER in their command line: a process may write
+    over its environment (Chromium's helpers write their command line there)."""
     return [p for p in psutil.process_iter(["cmdline", "environ", "status"]) if p.info["status"] != psutil.STATUS_ZOMBIE
             and ((p.info["environ"] or {}).get("ORVAN_TEST_MARK") == mark
-                 or folder is not None and any(str(folder) in arg for arg in p.info["cmdline"] or ()))]
+                 or folder is not None and any(f"{folder}/" in arg for arg in p.info["cmdline"] or ()))]
 
 
 def kill_leftovers(mark, grace=5, folder=None):
@@ -129,9 +128,8 @@ class Program(Process):
     def frames(self):
         """The count of frames it has finished."""
         try:
-            with open(self.count, "rb") as file, mmap.mmap(file.fileno(), 8, prot=mmap.PROT_READ) as data:
-                return int.from_bytes(data[:8], sys.byteorder)
-        except (OSError, ValueError):
+            return int.from_bytes(self.count.read_bytes()[:8], sys.byteorder)
+        except OSError:
             return 0
 
     def wait_frames(self, n, timeout=60):

@@ -66,8 +66,7 @@ def test_on_headless_weston_it_draws_the_scene_and_ends_with_the_compositor(prog
     assert re.search(r"Screen size: +1280 x 720", run.stdout())
     shooter = harness.Process(["weston-screenshooter"], "screenshooter", work, env=headless.env, cwd=work)
     assert shooter.wait(30) == 0, harness.tail(shooter.err)
-    first = run.frames()
-    run.wait_frames(first + 30)  # it goes on drawing
+    run.wait_frames(run.frames() + 30)  # it goes on drawing
     shot = Image.open(next(work.glob("wayland-screenshot-*.png")))
     _, _, contents = window_contents(shot)
     keep_shot(contents, "wayland_window.png")

@@ -30,14 +30,12 @@ def test_without_a_display_it_says_so_and_exits_1(program, runtime, case, displa
     assert MESSAGE in run.stderr(), f"{case}: the message on stderr"
 
 
-# Mesa capped like an older driver. Below OpenGL 2.1 (the build's minimum)
-# the window cannot open: the message names OpenGL, and raylib's own lines
-# before it say what failed.
+# Mesa capped like an older driver: below OpenGL 2.1 (the build's minimum)
+# the window cannot open, and the message names the OpenGL needed.
 def test_an_opengl_older_than_2_1_is_named_and_exits_1(program, xvfb):
     run = program(xvfb.env, MESA_GL_VERSION_OVERRIDE="2.0")
     assert run.wait(60) == 1
     assert MESSAGE in run.stderr()
-    assert "OpenGL" in run.stderr()
 
 
 # The close button: what a window manager sends for it, WM_DELETE_WINDOW.

@@ -3,18 +3,17 @@
 a class Desktop of the same small interface: started by its start() with all
 its state in the test's folder, stopped by stop().
 
-  env                  what a client needs to open a window on it
-  backend              "X11" or "Wayland": where GLFW must open the window
-  window(pid)          what the desktop itself knows of PID's window, a
-                       Window; None while it knows none
-  screenshot()         the whole screen, taken the desktop's own way (PIL)
-  click(x, y)          the pointer moved in from elsewhere, a left click
-  key_escape()         Esc, to the focused window (the program's)
-  close(pid)           the desktop's own close request (where no close
-                       button is drawn)
-  compositor           the process that kill() ends at once (Wayland)
-  top_bar              where the desktop's top bar names the focused
-                       program, (x, y, width, height); None if it does not
+  env            what a client needs to open a window on it
+  backend        "X11" or "Wayland": where GLFW must open the window
+  window(pid)    what the desktop itself knows of PID's window, a Window;
+                 None while it knows none
+  screenshot()   the whole screen, taken the desktop's own way (PIL)
+  click(x, y)    the pointer moved in from elsewhere, a left click
+  key_escape()   Esc, to the focused window (the program's)
+  close(pid)     the desktop's own close request (where no close button is)
+  compositor     the process that kill() ends at once (Wayland)
+  top_bar        where the desktop's top bar names the focused program,
+                 (x, y, width, height); None if it does not
 """
 import contextlib
 import os

@@ -3,13 +3,11 @@
 output, no input devices), with a session bus of its own. The program asks
 for server-side decorations and kwin grants them: the title bar and its
 buttons are Breeze's (package kwin-style-breeze; without it kwin draws no
-title bar at all). Screenshots come through kwin's ScreenShot2 D-Bus
-interface, keys and clicks through its fake-input Wayland protocol
-(kde_fake_input.c's program, built with the tests), the window's name and
-place from a KWin script that calls the test back over D-Bus: its
-desktopFileName, the app_id, which kwin matches with the desktop entry (kwin
-makes up a resourceClass from the executable's name when there is no
-app_id, so that one proves nothing).
+title bar at all). Keys and clicks go through kwin's fake-input Wayland
+protocol (kde_fake_input.c), the window's name and place come from a KWin
+script that calls the test back over D-Bus: its desktopFileName, the app_id,
+which kwin matches with the desktop entry (kwin makes up a resourceClass
+from the executable's name when there is no app_id: that proves nothing).
 
 No permission checks: kwin lets this test's own programs take screenshots
 and send input, which it otherwise allows only to programs whose desktop
@@ -92,11 +90,9 @@ class Desktop(Base):
                                   GLib.VariantType(reply) if reply else None, 0, 20000, None).unpack()
 
     def ready(self):
-        if not (self.runtime / "orvan-kde").is_socket():
-            return False
         try:
-            return "org.kde.kwin.Scripting" in self.call("/Scripting", "org.freedesktop.DBus.Introspectable",
-                                                         "Introspect", reply="(s)")[0]
+            return (self.runtime / "orvan-kde").is_socket() and "org.kde.kwin.Scripting" in self.call(
+                "/Scripting", "org.freedesktop.DBus.Introspectable", "Introspect", reply="(s)")[0]
         except GLib.Error:  # not there yet
             return False
 
@@ -154,11 +150,8 @@ class Desktop(Base):
         assert info["format"] in BGRX_FORMATS and len(data) >= stride * height, f"kwin's screenshot: {info}"
         return Image.frombuffer("RGB", (width, height), data, "raw", "BGRX", stride, 1).copy()
 
-    def input(self, *args):
-        self.run(str(self.fake_input), *args)
-
     def click(self, x, y):
-        self.input("click", str(x), str(y))
+        self.run(str(self.fake_input), "click", str(x), str(y))
 
     def key_escape(self):
-        self.input("key", "1")  # evdev KEY_ESC
+        self.run(str(self.fake_input), "key", "1")  # evdev KEY_ESC

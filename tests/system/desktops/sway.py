@@ -3,11 +3,9 @@
 devices, one 1600x900 output). sway draws the title bar itself (server-side
 decorations, which the program asks for and sway grants); the bar has no
 buttons, so the close is sway's own (`swaymsg kill`, what its key binding
-for closing sends). The window's app_id and place come from sway's tree
-(swaymsg -t get_tree), the screenshot from grim, Esc from wtype (a virtual
-keyboard, which sway gives to the focused window: the program's). Windows
-float, at the size they ask for: tiled, the window would fill the output and
-the scene's checks need it at 1280x720.
+for closing sends). wtype's virtual keyboard goes to the focused window, the
+program's. Windows float, at the size they ask for: tiled, the window would
+fill the output and the scene's checks need it at 1280x720.
 
 sway refuses to run as root. When the test runs as root (CI), sway alone
 runs as the unprivileged user nobody, in a folder of its own that nobody can
