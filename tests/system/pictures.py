@@ -72,8 +72,7 @@ def title_bar_checks(image, box, close=None):
     CLOSE (x, y). Only "Orvan Engine" must be read exactly: themes draw the
     title's em dash, slashes and brackets in ways OCR may misread. The button
     is drawn if the 16x16 square at its centre is not plain: the standard
-    deviation of its grey levels, 0 on a plain bar and about 0.25 with a cross
-    drawn, must reach 0.05."""
+    deviation of its grey levels (0 on a plain bar) must reach 0.05."""
     text = read_title(image, box)
     assert "Orvan Engine" in text, f"the title bar at {box} shows the title (read: {text!r})"
     if close is not None:

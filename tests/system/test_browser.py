@@ -23,8 +23,7 @@ import harness
 import pictures
 
 FILES = [f"orvan-demo-window.{ext}" for ext in ("html", "js", "wasm", "svg")]
-# What the page says about itself, and where the canvas and the notice are
-# (CSS pixels of the viewport).
+# What the page says about itself, and the canvas's and the notice's boxes (CSS pixels).
 FACTS = """(() => {
     const box = (e) => { const r = e.getBoundingClientRect();
                          return {x: r.x, y: r.y, width: r.width, height: r.height}; };
@@ -67,11 +66,9 @@ def server(work):
 @pytest.fixture(params=["chromium", "firefox"])
 def browser(request, work, mark, runtime, stop_at_end):
     """Starts the engine's browser: browser(webgl=True), a new profile each
-    time; Firefox in a window on an Xvfb of the test's own. Each one is closed
-    at the end (the mark fixture then finds Chromium's helpers by the
-    profile in their command line). Their temporary files are in the
-    runtime folder, on a short path: Chromium's sockets there have a length
-    limit."""
+    time, Firefox in a window on an Xvfb of the test's own; each closed at the
+    end. Their temporary files are in the runtime folder, on a short path:
+    Chromium's sockets there have a length limit."""
     engine = request.param
     binary = os.environ.get(f"ORVAN_{engine.upper()}") or {"chromium": "chromium", "firefox": "firefox-esr"}[engine]
     display = request.getfixturevalue("xvfb").env if engine == "firefox" else harness.clean_env()
@@ -108,12 +105,9 @@ def test_the_page_draws_the_scene_moves_and_fits_a_narrow_window(browser, server
     assert (state := page.open(server.url + FILES[0]))["message"] == "", f"the page draws frames: {state}"
     facts = page.evaluate(FACTS)
     time.sleep(0.5)
-    before = page.evaluate("[orvanPage.frames, performance.now()]")
     first = page.shot(facts["canvas"])
     time.sleep(1)
     second = page.shot(facts["canvas"])
-    time.sleep(1)
-    after = page.evaluate("[orvanPage.frames, performance.now()]")
     keep_shot(first, f"web_page_{browser.engine}.png")
     assert page.evaluate(browsers.PAGE)["message"] == "", "no notice while the program runs"
     assert facts["title"] == pictures.TITLE and "Orvan Engine" in facts["description"], facts
@@ -136,9 +130,6 @@ def test_the_page_draws_the_scene_moves_and_fits_a_narrow_window(browser, server
     assert narrow["statusFontPx"] >= 12, f"640 px wide: status text {narrow['statusFontPx']} px"
     assert ("/orvan-demo-window.svg", 200) in server.requests, "the browser fetched the icon"
     assert not server.unanswered(), "every request answered"
-    fps = (after[0] - before[0]) * 1000 / (after[1] - before[1])
-    print(f"{browser.engine}: {fps:.1f} frames per second over 2 s, first frame {state['firstFrameMs']} ms after "
-          "navigation")
 
 
 # Each notice on the first screen of a 1280x720 viewport, with the canvas gone.
