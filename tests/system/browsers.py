@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""A browser for the page's tests and measurements, with a new profile in FOLDER/profile:
-headless Chromium over its DevTools protocol on a pipe (its fds 3 and 4, NUL-separated JSON;
-no network port), or Firefox in a window on the display of its environment over Marionette
-(length-prefixed JSON on 127.0.0.1, on a free port it picks and writes into its profile)."""
+"""A browser for the page's tests and measurements, with a new profile in FOLDER/profile: headless Chromium over its
+DevTools protocol on a pipe (fds 3 and 4, NUL-separated JSON; no network port), or Firefox in a window on its
+environment's display over Marionette (length-prefixed JSON on 127.0.0.1, a free port it writes into its profile)."""
 import base64
 import contextlib
 import fcntl
@@ -48,6 +47,7 @@ class Browser:
                 self.quit()
         self.process.wait(timeout)
         self.disconnect()
+    stop = close  # as the tests' stop_at_end calls it
 
     def failed(self, what):
         return harness.Failed(f"{what} (status {self.process.status})\n{harness.tail(self.process.err)}")

@@ -7,8 +7,8 @@ test's mark in its environment.
 The build under test is ORVAN_BUILD_DIR (CTest sets it; by default the
 default preset's build folder), so one test runs alone with
 `pytest tests/system/FILE -k NAME` after one set-up and build."""
+import itertools
 import os
-import shutil
 import tempfile
 from pathlib import Path
 from types import SimpleNamespace
@@ -25,25 +25,12 @@ REPO = Path(__file__).resolve().parents[2]
 def build():
     """The program and the helper libraries the tests load into it."""
     folder = Path(os.environ.get("ORVAN_BUILD_DIR", REPO / "build" / "default"))
-    found = SimpleNamespace(
-        program=folder / "orvan-demo-window",
-        frame_counter=folder / "tests" / "libframe_counter.so",
-        no_libdecor=folder / "tests" / "no_libdecor",
-    )
+    found = SimpleNamespace(program=folder / "orvan-demo-window", frame_counter=folder / "tests/libframe_counter.so",
+                            no_libdecor=folder / "tests/no_libdecor")
     for path in (found.program, found.frame_counter):
         if not path.exists():
             pytest.fail(f"{path} not built: build the preset first (cmake --build --preset default)")
     return found
-
-
-@pytest.fixture
-def mark():
-    """The test's mark; at the end, nothing may be left running with it."""
-    token = os.urandom(8).hex()
-    yield token
-    left = harness.kill_leftovers(token)
-    if left:
-        pytest.fail(f"processes left behind by the test: {left}")
 
 
 @pytest.fixture
@@ -55,55 +42,57 @@ def work(tmp_path):
 
 
 @pytest.fixture
+def mark(work):
+    """The test's mark; at the end, nothing may be left running with it, nor
+    with the test's folder in its command line."""
+    token = os.urandom(8).hex()
+    yield token
+    if left := harness.kill_leftovers(token, folder=work):
+        pytest.fail(f"processes left behind by the test: {left}")
+
+
+@pytest.fixture
+def stop_at_end(mark):
+    """stop_at_end(thing) returns THING, whose stop() is called when the test
+    ends (last started first), before the check for leftovers."""
+    things = []
+    yield lambda thing: things.append(thing) or thing
+    for thing in reversed(things):
+        thing.stop()
+
+
+@pytest.fixture
 def runtime():
     """An empty private XDG runtime folder (mode 0700), removed at the end.
     It is in /tmp: a socket's path must stay short (108 bytes), which a
     folder under a build's may not be."""
-    folder = Path(tempfile.mkdtemp(prefix="orvan-runtime-"))
-    yield folder
-    shutil.rmtree(folder, ignore_errors=True)
+    with tempfile.TemporaryDirectory(prefix="orvan-runtime-", ignore_cleanup_errors=True) as folder:
+        yield Path(folder)
 
 
 @pytest.fixture
-def xvfb(work, mark):
-    """An X server of the test's own; stopped at the end (or earlier by the
-    test, by xvfb.stop())."""
-    server = displays.Xvfb(work, mark=mark)
-    yield server
-    server.stop()
+def xvfb(work, mark, stop_at_end):
+    """An X server of the test's own (a test may stop it earlier)."""
+    return stop_at_end(displays.Xvfb(work, mark=mark))
 
 
 @pytest.fixture
-def weston(work, mark):
-    """Starts weston: weston(env, socket, *args); each stopped at the end."""
-    started = []
-
-    def start(env, socket, *args):
-        compositor = displays.Weston(work, env, socket, *args, mark=mark)
-        started.append(compositor)
-        return compositor
-
-    yield start
-    for compositor in started:
-        compositor.stop()
+def weston(work, mark, stop_at_end):
+    """weston(env, socket, *args) starts weston, once its socket is there."""
+    return lambda env, socket, *args: stop_at_end(displays.Weston(work, env, socket, *args, mark=mark))
 
 
 @pytest.fixture
-def program(build, work, mark):
-    """Starts the program: program(env, name="program"), counting its frames,
-    working in work/cwd; every one is stopped at the end."""
-    started = []
+def program(build, work, mark, stop_at_end):
+    """program(env, name="program", **vars) starts the program, counting its
+    frames, working in work/cwd."""
+    count = itertools.count()
 
     def start(env, name="program", **extra):
         env = dict(env, **{k: str(v) for k, v in extra.items()})
-        process = harness.Program(build.program, build.frame_counter, work, env, cwd=work / "cwd",
-                                  name=f"{name}-{len(started)}", mark=mark)
-        started.append(process)
-        return process
-
-    yield start
-    for process in started:
-        process.stop(timeout=5)
+        return stop_at_end(harness.Program(build.program, build.frame_counter, work, env, cwd=work / "cwd",
+                                           name=f"{name}-{next(count)}", mark=mark))
+    return start
 
 
 @pytest.fixture
@@ -113,5 +102,6 @@ def keep_shot(work):
     def keep(image, name):
         image.save(work / name)
         if os.environ.get("ORVAN_SHOT_DIR"):
-            image.save(Path(os.environ["ORVAN_SHOT_DIR"]) / name)
+            (folder := Path(os.environ["ORVAN_SHOT_DIR"])).mkdir(parents=True, exist_ok=True)
+            image.save(folder / name)
     return keep

@@ -2,13 +2,14 @@
 """Display servers and buses of a test's own: an X server (Xvfb, with what a
 test does to windows through it), weston, a D-Bus daemon. Each is a
 harness.Process carrying the test's mark; stop() ends it."""
+import contextlib
 import os
 import signal
 import time
 from pathlib import Path
 
 from PIL import Image
-from Xlib import X, Xatom, display as xdisplay, error as xerror, protocol
+from Xlib import X, XK, Xatom, display as xdisplay, error as xerror, protocol
 from Xlib.ext import xtest
 
 from harness import Process, clean_env, wait_for
@@ -31,15 +32,11 @@ class Xvfb:
         self.x = xdisplay.Display(self.display)
 
     def stop(self):
-        if self.x is not None:
-            try:
-                self.x.close()
-            except (xerror.ConnectionClosedError, OSError):
-                pass
-            self.x = None
+        with contextlib.suppress(xerror.ConnectionClosedError, OSError, AttributeError):
+            self.x.close()
+        self.x = None
         self.process.stop()
 
-    # -- windows -------------------------------------------------------------
     def windows_of(self, pid):
         """The viewable windows whose _NET_WM_PID is PID."""
         atom = self.x.intern_atom("_NET_WM_PID")
@@ -61,13 +58,8 @@ class Xvfb:
         return windows[0]
 
     def window_gone(self, window, timeout=5):
-        def gone():
-            try:
-                window.get_geometry()
-                return False
-            except xerror.XError:
-                return True
-        wait_for(f"window {window.id:#x} to be destroyed", gone, timeout)
+        wait_for(f"window {window.id:#x} to be destroyed",
+                 lambda: window not in self.x.screen().root.query_tree().children, timeout)
 
     def title(self, window):
         prop = window.get_full_property(self.x.intern_atom("_NET_WM_NAME"), self.x.intern_atom("UTF8_STRING"))
@@ -88,19 +80,17 @@ class Xvfb:
         """What a window manager sends for the close button: WM_PROTOCOLS with
         WM_DELETE_WINDOW, to that window alone."""
         data = (32, [self.x.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])
-        event = protocol.event.ClientMessage(window=window, client_type=self.x.intern_atom("WM_PROTOCOLS"),
-                                             data=data)
-        window.send_event(event, event_mask=X.NoEventMask)
+        window.send_event(protocol.event.ClientMessage(window=window, client_type=self.x.intern_atom("WM_PROTOCOLS"),
+                                                       data=data), event_mask=X.NoEventMask)
         self.x.sync()
 
     def send_escape(self, window):
         """A press of Esc sent to that window alone, not through the server's
         keyboard: no key is left held if the window goes before a release."""
-        keycode = self.x.keysym_to_keycode(0xFF1B)
-        event = protocol.event.KeyPress(time=X.CurrentTime, root=self.x.screen().root, window=window,
-                                        same_screen=1, child=X.NONE, root_x=0, root_y=0, event_x=0,
-                                        event_y=0, state=0, detail=keycode)
-        window.send_event(event, event_mask=X.KeyPressMask)
+        window.send_event(protocol.event.KeyPress(
+            time=X.CurrentTime, root=self.x.screen().root, window=window, same_screen=1, child=X.NONE, root_x=0,
+            root_y=0, event_x=0, event_y=0, state=0, detail=self.x.keysym_to_keycode(XK.XK_Escape)),
+            event_mask=X.KeyPressMask)
         self.x.sync()
 
     def move_pointer(self, *points):

@@ -1,18 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""The program on real desktops: each compositor or window manager started
-with all its state in the test's folder, by its adapter in desktops/. The
-same checks on every desktop: the desktop knows the window by the program's
-name and it opens on the expected backend; the desktop's own screenshot
-shows the scene, and a title bar with the title and (where the desktop
-draws one) a close button; the close button (or the desktop's own close
-request) ends the program with 0, as Esc does; on Wayland, the compositor
-going away ends it within 2 s. Screenshots are kept in ORVAN_DESKTOP_SHOTS
-(if set) as DESKTOP-screen.png. What is done to the window waits for frames
-it has drawn, never for a fixed time."""
+"""The program on real desktops, each started with all its state in the
+test's folder by its adapter in desktops/, and the same checks on each. What
+is done to the window waits for frames it has drawn, never for a fixed time."""
 import importlib
-import os
 import re
-from pathlib import Path
 
 import pytest
 
@@ -23,11 +14,10 @@ DESKTOPS = ["openbox", "sway", "gnome", "kde"]
 
 
 @pytest.fixture(params=DESKTOPS)
-def desktop(request, build, work, runtime, mark):
-    adapter = importlib.import_module(f"desktops.{request.param}").Desktop(build, work, runtime, mark)
+def desktop(request, build, work, runtime, mark, stop_at_end):
+    adapter = stop_at_end(importlib.import_module(f"desktops.{request.param}").Desktop(build, work, runtime, mark))
     adapter.name = request.param
-    yield adapter
-    adapter.stop()
+    return adapter
 
 
 def launch(desktop, program, name):
@@ -43,22 +33,14 @@ def ended(run, how, seconds):
     assert status == 0, f"{how}: exit status 0 within {seconds} s (got {status})\n{harness.tail(run.err, 5)}"
 
 
-def keep(desktop, shot):
-    shot.save(desktop.work / "screen.png")
-    if os.environ.get("ORVAN_DESKTOP_SHOTS"):
-        folder = Path(os.environ["ORVAN_DESKTOP_SHOTS"])
-        folder.mkdir(parents=True, exist_ok=True)
-        shot.save(folder / f"{desktop.name}-screen.png")
-
-
-def test_the_window_on_a_real_desktop(desktop, program):
+def test_the_window_on_a_real_desktop(desktop, program, keep_shot):
     # ---- the window, its name, what the screen shows
     run = launch(desktop, program, "run")
     name = desktop.window(run.pid).name
     assert name == "orvan-demo-window", f"the desktop knows the window as orvan-demo-window (got {name!r})"
     run.wait_frames(72)  # 1.2 s of frames at 60 per second: the desktop has drawn its bar too
     shot = desktop.screenshot()
-    keep(desktop, shot)
+    keep_shot(shot, f"{desktop.name}-screen.png")
     window = desktop.window(run.pid)
     x, y, w, h = window.contents
     assert (w, h) == (1280, 720), f"the window's contents 1280x720 (got {w}x{h} at {x}, {y})"

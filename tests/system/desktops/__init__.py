@@ -1,22 +1,23 @@
 # SPDX-License-Identifier: MIT
 """Real desktops for tests/system/test_desktop.py, one module each, each with
-a class Desktop of the same small interface: started by its constructor
-with all its state in the test's folder, stopped by stop().
+a class Desktop of the same small interface: started by its start() with all
+its state in the test's folder, stopped by stop().
 
-  env                  what a client needs to open a window on it
-  backend              "X11" or "Wayland": where GLFW must open the window
-  window(pid)          what the desktop itself knows of PID's window, a
-                       Window; None while it knows none
-  screenshot()         the whole screen, taken the desktop's own way (PIL)
-  click(x, y)          the pointer moved in from elsewhere, a left click
-  key_escape(window)   Esc, to the focused window (the program's)
-  close(pid)           the desktop's own close request (where no close
-                       button is drawn)
-  kill()               the compositor ends at once (Wayland)
-  top_bar              where the desktop's top bar names the focused
-                       program, (x, y, width, height); None if it does not
+  env            what a client needs to open a window on it
+  backend        "X11" or "Wayland": where GLFW must open the window
+  window(pid)    what the desktop itself knows of PID's window, a Window;
+                 None while it knows none
+  screenshot()   the whole screen, taken the desktop's own way (PIL)
+  click(x, y)    the pointer moved in from elsewhere, a left click
+  key_escape()   Esc, to the focused window (the program's)
+  close(pid)     the desktop's own close request (where no close button is)
+  compositor     the process that kill() ends at once (Wayland)
+  top_bar        where the desktop's top bar names the focused program,
+                 (x, y, width, height); None if it does not
 """
+import contextlib
 import os
+import signal
 import subprocess
 from collections import namedtuple
 
@@ -34,19 +35,24 @@ class Base:
 
     def __init__(self, build, work, runtime, mark):
         self.build, self.work, self.runtime, self.mark = build, work, runtime, mark
-        self.processes = []
-        self.env = {}
+        self.processes, self.env = [], {}
+        self.undo = contextlib.ExitStack()  # what stop() undoes, last done first
         try:
             self.start()
         except BaseException:
             self.stop()
             raise
 
+    def own(self, thing):
+        """THING (a harness.Process, an X server, a bus), stopped by stop();
+        its logs are shown when a wait for the desktop fails."""
+        self.undo.callback(thing.stop)
+        self.processes.append(getattr(thing, "process", thing))
+        return thing
+
     def spawn(self, argv, name, env, **popen):
-        """A process of the desktop's, stopped (last started first) by stop()."""
-        process = harness.Process(argv, name, self.work, env=env, mark=self.mark, **popen)
-        self.processes.append(process)
-        return process
+        """A process of the desktop's, stopped by stop()."""
+        return self.own(harness.Process(argv, name, self.work, env=env, mark=self.mark, **popen))
 
     def run(self, *argv, env=None):
         """A tool's output; the test fails if it fails."""
@@ -58,23 +64,14 @@ class Base:
 
     def base_env(self, **extra):
         """A clean environment: the path, a home in the test's folder, EXTRA."""
-        env = {"PATH": os.environ["PATH"], "HOME": str(self.work), "LC_ALL": "C.UTF-8"}
-        env.update({k: str(v) for k, v in extra.items()})
-        return env
+        return dict({"PATH": os.environ["PATH"], "HOME": str(self.work), "LC_ALL": "C.UTF-8"},
+                    **{k: str(v) for k, v in extra.items()})
 
     def logs(self):
         return [log for process in self.processes for log in process.logs()]
 
-    def close(self, pid):
-        raise NotImplementedError(f"{type(self).__module__} draws a close button")
-
     def kill(self):
-        raise NotImplementedError(f"{type(self).__module__} is no Wayland compositor")
+        self.compositor.stop(signal.SIGKILL)
 
     def stop(self):
-        """Closes the test's D-Bus connection, if the adapter opened one
-        (self.bus), then stops the desktop's processes, last started first."""
-        if getattr(self, "bus", None) is not None:
-            self.bus.close_sync(None)
-        for process in reversed(self.processes):
-            process.stop()
+        self.undo.close()

@@ -14,7 +14,6 @@ of them says: a small extension of the test's own (gnome_extension.js) does.
 """
 import json
 import re
-import signal
 import subprocess
 import time
 from pathlib import Path
@@ -68,16 +67,15 @@ class Desktop(Base):
         # The shell refuses to start without a system bus (its login manager
         # code connects to it): a bus of the test's own stands in for it, so
         # the machine's own system bus (if any) is never used.
-        system = displays.Bus(self.work, self.runtime / "sysbus", env, "dbus-system", self.mark)
-        session = displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark)
-        self.processes += [system.process, session.process]
+        system = self.own(displays.Bus(self.work, self.runtime / "sysbus", env, "dbus-system", self.mark))
+        session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
         env.update(DBUS_SYSTEM_BUS_ADDRESS=system.address, DBUS_SESSION_BUS_ADDRESS=session.address)
-        self.shell = self.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
-                                 f"{WIDTH}x{HEIGHT}"], "gnome-shell", env)
+        self.compositor = self.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
+                                      f"{WIDTH}x{HEIGHT}"], "gnome-shell", env)
         self.bus = session.connect()
-        # 90 s: it takes many seconds on a loaded machine
-        harness.wait_for("GNOME Shell started, its overview closed", self.ready, 90, interval=0.2,
-                         process=self.shell, logs=self.logs())
+        self.undo.callback(self.bus.close_sync, None)
+        harness.wait_for("GNOME Shell started, its overview closed", self.ready, 90, interval=0.2,  # slow when loaded
+                         process=self.compositor, logs=self.logs())
         self.env = self.base_env(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="wayland-0",
                                  XDG_SESSION_TYPE="wayland")
 
@@ -161,6 +159,3 @@ class Desktop(Base):
 
     def key_escape(self):
         self.remote(("NotifyKeyboardKeycode", "(ub)", (1, True)), ("NotifyKeyboardKeycode", "(ub)", (1, False)))
-
-    def kill(self):
-        self.shell.stop(signal.SIGKILL)

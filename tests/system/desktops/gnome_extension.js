@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 // A GNOME Shell extension for desktops/gnome.py: the shell's own record of
-// where its windows are, which its D-Bus interfaces do not give. Exported on
-// the shell's session-bus connection at /org/orvan/DesktopTest.
-//
-// The class alone: gnome.py adds the lines that differ between the shell's
-// two kinds of extension, the old one (GNOME 43: `imports.gi` and an init()
-// function) and modules (GNOME 45 on: `import` and a default export).
+// where its windows are, which its D-Bus interfaces do not give. The class
+// alone: gnome.py adds the lines that differ between the shell's two kinds
+// of extension, the old one (GNOME 43: `imports.gi` and an init() function)
+// and modules (GNOME 45 on: `import` and a default export).
 
 const IFACE = `<node><interface name="org.orvan.DesktopTest">
   <method name="Frames"><arg type="s" direction="out"/></method>

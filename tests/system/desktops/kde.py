@@ -3,22 +3,20 @@
 output, no input devices), with a session bus of its own. The program asks
 for server-side decorations and kwin grants them: the title bar and its
 buttons are Breeze's (package kwin-style-breeze; without it kwin draws no
-title bar at all). Screenshots come through kwin's ScreenShot2 D-Bus
-interface, keys and clicks through its fake-input Wayland protocol
-(kde_fake_input.c's program, built with the tests), the window's name and
-place from a KWin script that calls the test back over D-Bus: its
-desktopFileName, the app_id, which kwin matches with the desktop entry (kwin
-makes up a resourceClass from the executable's name when there is no
-app_id, so that one proves nothing).
+title bar at all). Keys and clicks go through kwin's fake-input Wayland
+protocol (kde_fake_input.c), the window's name and place come from a KWin
+script that calls the test back over D-Bus: its desktopFileName, the app_id,
+which kwin matches with the desktop entry (kwin makes up a resourceClass
+from the executable's name when there is no app_id: that proves nothing).
 
 No permission checks: kwin lets this test's own programs take screenshots
 and send input, which it otherwise allows only to programs whose desktop
 entries ask for it."""
+import itertools
 import json
 import os
 import re
 import shutil
-import signal
 import subprocess
 from pathlib import Path
 
@@ -70,19 +68,20 @@ class Desktop(Base):
             # screenshots need OpenGL). It then runs in a window of its own on
             # Xvfb, whose contents are exactly what it composites: those are
             # the screenshot.
-            self.nested = displays.Xvfb(self.work, mark=self.mark)
+            self.nested = self.own(displays.Xvfb(self.work, mark=self.mark))
             env["DISPLAY"], backend = self.nested.display, ["--x11-display", self.nested.display]
-        session = displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark)
-        self.processes.append(session.process)
+        session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
         env["DBUS_SESSION_BUS_ADDRESS"] = session.address
-        self.kwin = self.spawn([kwin, *backend, "--width", "1600", "--height", "900", "--socket", "orvan-kde",
-                                "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"], "kwin", env)
+        self.compositor = self.spawn([kwin, *backend, "--width", "1600", "--height", "900", "--socket",
+                                      "orvan-kde", "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"],
+                                     "kwin", env)
         self.bus = session.connect()
-        self.answers, self.queries = {}, 0
+        self.undo.callback(self.bus.close_sync, None)
+        self.answers, self.queries = {}, itertools.count(1)
         self.bus.register_object("/org/orvan/DesktopTest", Gio.DBusNodeInfo.new_for_xml(CALLBACK).interfaces[0],
                                  self.answered, None, None)
         harness.wait_for("kwin's Wayland socket and its scripting on D-Bus", self.ready, 60, interval=0.1,
-                         process=self.kwin, logs=self.logs())
+                         process=self.compositor, logs=self.logs())
         self.env = self.base_env(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="orvan-kde",
                                  XDG_SESSION_TYPE="wayland")
 
@@ -91,11 +90,9 @@ class Desktop(Base):
                                   GLib.VariantType(reply) if reply else None, 0, 20000, None).unpack()
 
     def ready(self):
-        if not (self.runtime / "orvan-kde").is_socket():
-            return False
         try:
-            return "org.kde.kwin.Scripting" in self.call("/Scripting", "org.freedesktop.DBus.Introspectable",
-                                                         "Introspect", reply="(s)")[0]
+            return (self.runtime / "orvan-kde").is_socket() and "org.kde.kwin.Scripting" in self.call(
+                "/Scripting", "org.freedesktop.DBus.Introspectable", "Introspect", reply="(s)")[0]
         except GLib.Error:  # not there yet
             return False
 
@@ -112,8 +109,7 @@ class Desktop(Base):
         return tag in self.answers
 
     def window(self, pid):
-        self.queries += 1
-        tag = f"orvan-query-{self.queries}"
+        tag = f"orvan-query-{next(self.queries)}"
         script = self.work / f"{tag}.js"
         script.write_text(SCRIPT % {"pid": pid, "bus": self.bus.get_unique_name(), "tag": tag})
         scripting = ("/Scripting", "org.kde.kwin.Scripting")
@@ -124,7 +120,7 @@ class Desktop(Base):
             except GLib.Error:
                 self.call(f"/{number}", "org.kde.kwin.Script", "run")
             harness.wait_for(f"KWin script {tag} to call back", lambda: self.handled(tag), 10, interval=0.01,
-                             process=self.kwin, logs=self.logs())
+                             process=self.compositor, logs=self.logs())
         finally:
             self.call(*scripting, "unloadScript", GLib.Variant("(s)", (tag,)), "(b)")
         found = self.answers.pop(tag)
@@ -154,19 +150,8 @@ class Desktop(Base):
         assert info["format"] in BGRX_FORMATS and len(data) >= stride * height, f"kwin's screenshot: {info}"
         return Image.frombuffer("RGB", (width, height), data, "raw", "BGRX", stride, 1).copy()
 
-    def input(self, *args):
-        self.run(str(self.fake_input), *args)
-
     def click(self, x, y):
-        self.input("click", str(x), str(y))
+        self.run(str(self.fake_input), "click", str(x), str(y))
 
     def key_escape(self):
-        self.input("key", "1")  # evdev KEY_ESC
-
-    def kill(self):
-        self.kwin.stop(signal.SIGKILL)
-
-    def stop(self):
-        super().stop()
-        if getattr(self, "nested", None):
-            self.nested.stop()
+        self.run(str(self.fake_input), "key", "1")  # evdev KEY_ESC

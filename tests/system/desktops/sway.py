@@ -3,11 +3,9 @@
 devices, one 1600x900 output). sway draws the title bar itself (server-side
 decorations, which the program asks for and sway grants); the bar has no
 buttons, so the close is sway's own (`swaymsg kill`, what its key binding
-for closing sends). The window's app_id and place come from sway's tree
-(swaymsg -t get_tree), the screenshot from grim, Esc from wtype (a virtual
-keyboard, which sway gives to the focused window: the program's). Windows
-float, at the size they ask for: tiled, the window would fill the output and
-the scene's checks need it at 1280x720.
+for closing sends). wtype's virtual keyboard goes to the focused window, the
+program's. Windows float, at the size they ask for: tiled, the window would
+fill the output and the scene's checks need it at 1280x720.
 
 sway refuses to run as root. When the test runs as root (CI), sway alone
 runs as the unprivileged user nobody, in a folder of its own that nobody can
@@ -19,7 +17,6 @@ import json
 import os
 import pwd
 import shutil
-import signal
 import tempfile
 from pathlib import Path
 
@@ -38,6 +35,7 @@ for_window [title=".*"] floating enable
 class Desktop(Base):
     def start(self):
         self.home = Path(tempfile.mkdtemp(prefix="orvan-sway-"))
+        self.undo.callback(shutil.rmtree, self.home, ignore_errors=True)
         runtime, config = self.home / "runtime", self.home / "sway.config"
         runtime.mkdir(mode=0o700)
         config.write_text(CONFIG)
@@ -50,14 +48,14 @@ class Desktop(Base):
             run_as = ["setpriv", f"--reuid={nobody.pw_uid}", f"--regid={nobody.pw_gid}", "--clear-groups"]
         env = self.base_env(HOME=runtime, XDG_RUNTIME_DIR=runtime, WLR_BACKENDS="headless",
                             WLR_LIBINPUT_NO_DEVICES=1)
-        sway = self.spawn([*run_as, "sway", "-c", str(config)], "sway", env)
+        self.compositor = self.spawn([*run_as, "sway", "-c", str(config)], "sway", env)
 
         def sockets():  # its IPC socket and its Wayland socket (wayland-N)
             ipc = sorted(runtime.glob("sway-ipc.*.sock"))
             wayland = sorted(p.name for p in runtime.glob("wayland-[0-9]*") if p.is_socket())
             return ipc and wayland and (str(ipc[0]), wayland[0])
         self.socket, display = harness.wait_for("sway's IPC and Wayland sockets", sockets, 30, interval=0.1,
-                                                process=sway, logs=self.logs())
+                                                process=self.compositor, logs=self.logs())
         self.env = self.base_env(XDG_RUNTIME_DIR=runtime, WAYLAND_DISPLAY=display, XDG_SESSION_TYPE="wayland")
         self.swaymsg("-t", "get_version")
 
@@ -89,11 +87,3 @@ class Desktop(Base):
 
     def close(self, pid):
         self.swaymsg(f"[pid={pid}] kill")
-
-    def kill(self):
-        self.processes[0].stop(signal.SIGKILL)
-
-    def stop(self):
-        super().stop()
-        if hasattr(self, "home"):
-            shutil.rmtree(self.home, ignore_errors=True)
