@@ -13,6 +13,7 @@
 // Lengths in the checks are computed in long double (64-bit significand, and
 // a range that holds the square of every double), so they add no error worth
 // counting to what they measure.
+#include <algorithm>
 #include <array>
 #include <cfloat>
 #include <cmath>
@@ -70,10 +71,10 @@ Real lengthL(const HomVec4& v) { return std::sqrt(dotL(v, v)); }
 
 bool isUnit(const HomVec4& v) { return std::fabs(lengthL(v) - 1) <= kUnitTolerance; }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-bool sameBits(const HomVec4& a, const HomVec4& b) {
-    return sameBits(a.x, b.x) && sameBits(a.y, b.y) && sameBits(a.z, b.z) && sameBits(a.w, b.w);
+// Bit for bit (a HomVec4 is four doubles without padding).
+template <class T>
+bool sameBits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 // The fallback exactly: (+0, +0, +0, 1).
@@ -84,8 +85,6 @@ bool allFinite(const HomVec4& v) {
 }
 
 std::array<double, 4> parts(const HomVec4& v) { return {v.x, v.y, v.z, v.w}; }
-
-// ---- makers, dot -----------------------------------------------------------
 
 void checkMakersAndDot(const HomVec4& a, const HomVec4& b) {
     CHECK(sameBits(HomVec4::init(a.x, a.y, a.z, a.w), a), a);
@@ -100,8 +99,6 @@ void checkMakersAndDot(const HomVec4& a, const HomVec4& b) {
     CHECK(!(a.dot(a) < 0.0), a);
 }
 
-// ---- normalize -------------------------------------------------------------
-//
 // With n = v.norm(), the length the engine computes:
 //   - a component NaN:                         every result component NaN
 //   - else a component infinite:               NaN there, signed zeros elsewhere
@@ -118,27 +115,15 @@ void checkNormalize(const HomVec4& v) {
     const HomVec4 r = v.normalize();
     const std::array<double, 4> in = parts(v), out = parts(r);
 
-    bool any_nan = false, any_inf = false;
-    for (double c : in) {
-        any_nan = any_nan || std::isnan(c);
-        any_inf = any_inf || std::isinf(c);
-    }
-    if (any_nan) {
+    if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z) || std::isnan(v.w)) {
         for (double c : out) CHECK(std::isnan(c), r);
         return;
     }
-    if (any_inf) {
+    if (!allFinite(v) || std::isinf(n)) {
         for (std::size_t i = 0; i < 4; ++i) {
-            if (std::isinf(in[i])) {
-                CHECK(std::isnan(out[i]), r);
-            } else {
-                CHECK(out[i] == 0.0 && std::signbit(out[i]) == std::signbit(in[i]), r);
-            }
+            CHECK(std::isinf(in[i]) ? std::isnan(out[i]) : out[i] == 0.0 && std::signbit(out[i]) == std::signbit(in[i]),
+                  r);
         }
-        return;
-    }
-    if (std::isinf(n)) {
-        for (std::size_t i = 0; i < 4; ++i) CHECK(out[i] == 0.0 && std::signbit(out[i]) == std::signbit(in[i]), r);
         return;
     }
     if (n < orvan::kNormalizeThreshold) {
@@ -153,8 +138,6 @@ void checkNormalize(const HomVec4& v) {
     }
 }
 
-// ---- pickBestCard ----------------------------------------------------------
-//
 // Without NaN: the first of W, X, Y, Z whose magnitude is the largest. With
 // NaN: a NaN w never gives UW, and all NaN gives UZ.
 void checkPickBestCard(const HomVec4& v) {
@@ -162,22 +145,15 @@ void checkPickBestCard(const HomVec4& v) {
     const auto value = static_cast<unsigned>(card);
     CHECK(value <= 3U, v);
     const std::array<double, 4> wxyz = {std::fabs(v.w), std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)};
-    int nans = 0;
-    for (double m : wxyz) nans += std::isnan(m) ? 1 : 0;
+    const auto nans = std::count_if(wxyz.begin(), wxyz.end(), [](double m) { return std::isnan(m); });
     if (nans == 0) {
-        double largest = wxyz[0];
-        for (double m : wxyz) largest = m > largest ? m : largest;
-        unsigned first = 0;
-        while (wxyz[first] != largest) ++first;
-        CHECK(value == first, v);
+        CHECK(value == static_cast<unsigned>(std::max_element(wxyz.begin(), wxyz.end()) - wxyz.begin()), v);
         return;
     }
     if (std::isnan(v.w)) CHECK(card != AffineCard::UW, v);
     if (nans == 4) CHECK(card == AffineCard::UZ, v);
 }
 
-// ---- OrvanCamera::fromCartesian --------------------------------------------
-//
 // For finite inputs whose intermediate values cannot overflow: the squared
 // lengths of (eye, 1) and (target, 1) are finite (so the normalised eye and
 // target are unit vectors and everything derived from them stays below 5 in
@@ -202,8 +178,6 @@ OrvanCamera checkFromCartesian(std::array<double, 3> eye, std::array<double, 3> 
     return cam;
 }
 
-// ---- OrvanCamera::rotate ---------------------------------------------------
-//
 // Position, fovy and card are kept to the bit, whatever the angles.
 // Precondition for the rest: finite angles, direction and up orthonormal to
 // rounding (unit within a few ulp, |direction . up| <= 4 ulp), and the cross
@@ -253,18 +227,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     g_b = &b;
 
     checkMakersAndDot(a, b);
-    checkNormalize(a);
-    checkNormalize(b);
-    checkPickBestCard(a);
-    checkPickBestCard(b);
-
-    const OrvanCamera cam = checkFromCartesian({d[0], d[1], d[2]}, {d[3], d[4], d[5]}, {d[6], d[7], d[8]});
-    checkRotate(cam, d[9], d[10]);
-    checkRotate(orthonormalCamera(a, b), d[9], d[10]);
-    // Anything at all, for the sanitizers.
-    checkRotate(OrvanCamera{a, a, b, d[8], a.pickBestCard()}, d[9], d[10]);
-
-    g_a = nullptr;
-    g_b = nullptr;
+    for (const HomVec4& v : {a, b}) {
+        checkNormalize(v);
+        checkPickBestCard(v);
+    }
+    // The last camera is anything at all, for the sanitizers.
+    for (const OrvanCamera& cam : {checkFromCartesian({d[0], d[1], d[2]}, {d[3], d[4], d[5]}, {d[6], d[7], d[8]}),
+                                   orthonormalCamera(a, b), OrvanCamera{a, a, b, d[8], a.pickBestCard()}}) {
+        checkRotate(cam, d[9], d[10]);
+    }
     return 0;
 }

@@ -21,8 +21,6 @@
 
 namespace {
 
-// ---- running the program ------------------------------------------------------
-
 struct ProgramRun {
     int exit_status = -1;  // -1 unless the process exited normally
     int signal = 0;
@@ -31,18 +29,18 @@ struct ProgramRun {
     std::vector<std::string> calls;
 };
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+// The contents of a file, which is then removed.
+std::string takeFile(const std::string& path) {
     std::ostringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    std::remove(path.c_str());
     return s.str();
 }
 
 // Runs the program with the recording raylib first on the library path. With
 // close_at > 0 a close request arrives during call number close_at.
 ProgramRun runProgram(long frames, bool ready = true, long close_at = 0) {
-    const std::string dir = ::testing::TempDir() + "demo_window_" + std::to_string(::getpid()) + "_" +
-                            std::to_string(frames) + (ready ? "" : "_not_ready") + "_" + std::to_string(close_at);
+    const std::string dir = ::testing::TempDir() + "demo_window_" + std::to_string(::getpid());
     const std::string log = dir + ".log";
     const std::string out = dir + ".out";
     const std::string err = dir + ".err";
@@ -67,17 +65,14 @@ ProgramRun runProgram(long frames, bool ready = true, long close_at = 0) {
     ::waitpid(pid, &status, 0);
     if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-    run.out = readFile(out);
-    run.err = readFile(err);
-    std::istringstream lines(readFile(log));
+    run.out = takeFile(out);
+    run.err = takeFile(err);
+    std::istringstream lines(takeFile(log));
     for (std::string line; std::getline(lines, line);) run.calls.push_back(line);
-    std::remove(log.c_str());
-    std::remove(out.c_str());
-    std::remove(err.c_str());
     return run;
 }
 
-// ---- the expected calls, built independently -----------------------------------
+// The expected calls, built independently.
 
 std::string hex(float v) {
     char buf[16];
@@ -145,38 +140,28 @@ std::vector<std::string> expectedRun(long frames) {
     return calls;
 }
 
-void expectCalls(const std::vector<std::string>& got, const std::vector<std::string>& want) {
-    ASSERT_FALSE(got.empty()) << "nothing recorded: was the recording raylib loaded?";
-    for (std::size_t k = 0; k < std::min(got.size(), want.size()); ++k) {
-        ASSERT_EQ(got[k], want[k]) << "call " << k;
-    }
-    ASSERT_EQ(got.size(), want.size());
-}
-
-// ---- tests ------------------------------------------------------------------
-
-TEST(CallSequence, ShortRunFromStartUpToShutDown) {
-    const ProgramRun run = runProgram(3);
+// A run that ended by itself with exit_status, wrote err and nothing else, and
+// made exactly the calls want.
+void expectRun(const ProgramRun& run, const std::vector<std::string>& want, int exit_status = 0,
+               const std::string& err = "") {
     EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, exit_status);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-    expectCalls(run.calls, expectedRun(3));
+    EXPECT_EQ(run.err, err);
+    ASSERT_FALSE(run.calls.empty()) << "nothing recorded: was the recording raylib loaded?";
+    for (std::size_t k = 0; k < std::min(run.calls.size(), want.size()); ++k) {
+        ASSERT_EQ(run.calls[k], want[k]) << "call " << k;
+    }
+    ASSERT_EQ(run.calls.size(), want.size());
 }
 
-TEST(CallSequence, ClockIsARunningSingleSum) {
-    // 600 frames: ten seconds of animation; t is summed in single precision,
-    // so the last frames differ from 0.016 * n.
-    const ProgramRun run = runProgram(600);
-    EXPECT_EQ(run.exit_status, 0);
-    expectCalls(run.calls, expectedRun(600));
-}
+TEST(CallSequence, ShortRunFromStartUpToShutDown) { expectRun(runProgram(3), expectedRun(3)); }
 
-TEST(CallSequence, CloseRequestedBeforeTheFirstFrame) {
-    const ProgramRun run = runProgram(0);
-    EXPECT_EQ(run.exit_status, 0);
-    expectCalls(run.calls, expectedRun(0));
-}
+// 600 frames: ten seconds of animation; t is summed in single precision, so the
+// last frames differ from 0.016 * n.
+TEST(CallSequence, ClockIsARunningSingleSum) { expectRun(runProgram(600), expectedRun(600)); }
+
+TEST(CallSequence, CloseRequestedBeforeTheFirstFrame) { expectRun(runProgram(0), expectedRun(0)); }
 
 TEST(CloseRequest, ArrivingMidFrameTakesEffectAfterThatFrame) {
     // A request that arrives during any call of the third frame lets that frame
@@ -189,31 +174,20 @@ TEST(CloseRequest, ArrivingMidFrameTakesEffectAfterThatFrame) {
          {std::size_t{1}, std::size_t{2}, frame_calls / 2, frame_calls - 2, frame_calls - 1}) {
         const std::size_t index = third_frame + offset;
         SCOPED_TRACE("request during call " + std::to_string(index + 1) + ": " + want[index]);
-        const ProgramRun run = runProgram(1000, /*ready=*/true, static_cast<long>(index + 1));
-        EXPECT_EQ(run.signal, 0);
-        EXPECT_EQ(run.exit_status, 0);
-        EXPECT_EQ(run.err, "");
-        expectCalls(run.calls, want);
+        expectRun(runProgram(1000, /*ready=*/true, static_cast<long>(index + 1)), want);
     }
 }
 
 TEST(CloseRequest, ArrivingWhileTheLoopAsksEndsBeforeTheNextFrame) {
     // During the WindowShouldClose that opens the third frame: no third frame.
     const std::size_t third_frame = 3 + 2 * expectedFrame(0.016f).size();
-    const ProgramRun run = runProgram(1000, /*ready=*/true, static_cast<long>(third_frame + 1));
-    EXPECT_EQ(run.exit_status, 0);
-    expectCalls(run.calls, expectedRun(2));
+    expectRun(runProgram(1000, /*ready=*/true, static_cast<long>(third_frame + 1)), expectedRun(2));
 }
 
 TEST(NoDisplay, WindowNotReadyExitsOneWithAMessage) {
-    const ProgramRun run = runProgram(3, /*ready=*/false);
-    EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err,
+    expectRun(runProgram(3, /*ready=*/false), {"InitWindow 1280 720 " + hex(kTitle), "IsWindowReady"}, 1,
               "orvan-demo-window: the window could not be opened; a graphical display with OpenGL 2.1 or later is "
               "needed (raylib's lines above say what failed)\n");
-    expectCalls(run.calls, {"InitWindow 1280 720 " + hex(kTitle), "IsWindowReady"});
 }
 
 TEST(Scene, SpheresStandOnTheCylinderInOppositePairs) {
@@ -223,13 +197,10 @@ TEST(Scene, SpheresStandOnTheCylinderInOppositePairs) {
     for (const std::string& call : run.calls) {
         if (call.rfind("DrawSphere ", 0) != 0) continue;
         std::istringstream in(call.substr(11));
-        std::array<float, 3> c{};
-        for (float& v : c) {
-            std::string word;
-            in >> word;
-            v = std::bit_cast<float>(static_cast<std::uint32_t>(std::stoul(word, nullptr, 16)));
-        }
-        centres.push_back(c);
+        std::array<std::uint32_t, 3> b{};
+        in >> std::hex >> b[0] >> b[1] >> b[2];
+        ASSERT_FALSE(in.fail()) << call;
+        centres.push_back({std::bit_cast<float>(b[0]), std::bit_cast<float>(b[1]), std::bit_cast<float>(b[2])});
     }
     ASSERT_EQ(centres.size(), 50U * 36U);
     for (std::size_t k = 0; k < centres.size(); ++k) {

@@ -18,39 +18,32 @@ namespace orvan {
 namespace {
 
 using testing::bits;
-using testing::fromBits;
+using testing::expectSameBits;
+using testing::ofBits;
+using testing::parts;
 using testing::ulpDistance;
+
+constexpr HomVec4 kFallback = {0.0, 0.0, 0.0, 1.0};
 
 // Opaque to the optimiser: keeps sin and cos of these angles at run time.
 volatile double g_yaw = 0.005;
 volatile double g_pitch = 0.002;
+const volatile double g_zero = 0.0;
 
 OrvanCamera startCamera() { return OrvanCamera::fromCartesian({0.0, 2.0, 6.0}, {0.0, 0.0, 0.0}, {0.0, 1.0, 0.0}); }
 
-void expectBits(const HomVec4& v, std::uint64_t x, std::uint64_t y, std::uint64_t z, std::uint64_t w) {
-    EXPECT_EQ(bits(v.x), x) << v.x;
-    EXPECT_EQ(bits(v.y), y) << v.y;
-    EXPECT_EQ(bits(v.z), z) << v.z;
-    EXPECT_EQ(bits(v.w), w) << v.w;
+// Position, fovy and card are those of the camera before the turn, to the bit.
+void expectSameSeat(const OrvanCamera& turned, const OrvanCamera& start) {
+    expectSameBits(turned.position, start.position);
+    EXPECT_EQ(bits(turned.fovy), bits(start.fovy));
+    EXPECT_EQ(turned.card, start.card);
 }
-
-void expectSameBits(const HomVec4& a, const HomVec4& b) { expectBits(a, bits(b.x), bits(b.y), bits(b.z), bits(b.w)); }
-
-void expectSameCamera(const OrvanCamera& a, const OrvanCamera& b) {
-    expectSameBits(a.position, b.position);
-    expectSameBits(a.direction, b.direction);
-    expectSameBits(a.up, b.up);
-    EXPECT_EQ(bits(a.fovy), bits(b.fovy));
-    EXPECT_EQ(a.card, b.card);
-}
-
-// ---- fromCartesian ----------------------------------------------------------
 
 TEST(FromCartesian, StartCameraBitPatterns) {
     const OrvanCamera cam = startCamera();
-    expectBits(cam.position, 0x0, 0x3fd3fd8077e70577, 0x3fedfc40b3da8832, 0x3fc3fd8077e70577);
-    expectBits(cam.direction, 0x0, 0xbfa9492f477d78e2, 0xbfc2f6e3759e1aab, 0x3fef9b7b195cd71c);
-    expectBits(cam.up, 0x0, 0x3fee5b9d136c6d97, 0xbfd43d136248490f, 0xbc70dd90273c3ce2);
+    expectSameBits(cam.position, ofBits(0x0, 0x3fd3fd8077e70577, 0x3fedfc40b3da8832, 0x3fc3fd8077e70577));
+    expectSameBits(cam.direction, ofBits(0x0, 0xbfa9492f477d78e2, 0xbfc2f6e3759e1aab, 0x3fef9b7b195cd71c));
+    expectSameBits(cam.up, ofBits(0x0, 0x3fee5b9d136c6d97, 0xbfd43d136248490f, 0xbc70dd90273c3ce2));
     EXPECT_EQ(bits(cam.fovy), 0x3ff0c152382d7366U);
     EXPECT_EQ(cam.card, AffineCard::UZ);
 }
@@ -70,14 +63,11 @@ TEST(FromCartesian, StartCameraIsCloseToTheExactFrame) {
     const double want_dir[] = {0.0, double(-1 / r410), double(-3 / r410), double(20 / r410)};
     const double want_up[] = {0.0, double(3 / r10), double(-1 / r10), 0.0};
     const OrvanCamera cam = startCamera();
-    const double got_pos[] = {cam.position.x, cam.position.y, cam.position.z, cam.position.w};
-    const double got_dir[] = {cam.direction.x, cam.direction.y, cam.direction.z, cam.direction.w};
-    const double got_up[] = {cam.up.x, cam.up.y, cam.up.z, cam.up.w};
-    for (int c = 0; c < 4; ++c) {
-        EXPECT_LE(ulpDistance(got_pos[c], want_pos[c]), 2) << "position " << c;
-        EXPECT_LE(ulpDistance(got_dir[c], want_dir[c]), 4) << "direction " << c;
+    for (std::size_t c = 0; c < 4; ++c) {
+        EXPECT_LE(ulpDistance(parts(cam.position)[c], want_pos[c]), 2) << "position " << c;
+        EXPECT_LE(ulpDistance(parts(cam.direction)[c], want_dir[c]), 4) << "direction " << c;
         if (c != 3) {
-            EXPECT_LE(ulpDistance(got_up[c], want_up[c]), 4) << "up " << c;
+            EXPECT_LE(ulpDistance(parts(cam.up)[c], want_up[c]), 4) << "up " << c;
         }
     }
     // up.w is a rounding residue, not an exact zero.
@@ -99,6 +89,7 @@ TEST(FromCartesian, FrameIsOrthonormalAndTangent) {
     for (const auto& eye : eyes) {
         for (const auto& target : targets) {
             const OrvanCamera cam = OrvanCamera::fromCartesian(eye, target, {0.0, 1.0, 0.0});
+            SCOPED_TRACE(cam.position);
             EXPECT_NEAR(cam.position.norm(), 1.0, 1e-15);
             EXPECT_NEAR(cam.direction.norm(), 1.0, 1e-15);
             EXPECT_NEAR(cam.up.norm(), 1.0, 1e-15);
@@ -113,7 +104,7 @@ TEST(FromCartesian, FrameIsOrthonormalAndTangent) {
 
 TEST(FromCartesian, TargetAtTheEyeGivesFallbackDirection) {
     const OrvanCamera cam = OrvanCamera::fromCartesian({1.0, 2.0, 3.0}, {1.0, 2.0, 3.0}, {0.0, 1.0, 0.0});
-    expectBits(cam.direction, 0x0, 0x0, 0x0, bits(1.0));
+    expectSameBits(cam.direction, kFallback);
     // up is still the hint made orthogonal to the position.
     EXPECT_NEAR(cam.up.norm(), 1.0, 1e-15);
     EXPECT_NEAR(cam.up.dot(cam.position), 0.0, 1e-15);
@@ -121,11 +112,10 @@ TEST(FromCartesian, TargetAtTheEyeGivesFallbackDirection) {
 
 TEST(FromCartesian, HintInTheSpanGivesFallbackUp) {
     const OrvanCamera cam = OrvanCamera::fromCartesian({0.0, 5.0, 0.0}, {0.0, 0.0, 0.0}, {0.0, 1.0, 0.0});
-    expectBits(cam.up, 0x0, 0x0, 0x0, bits(1.0));
+    expectSameBits(cam.up, kFallback);
     EXPECT_EQ(cam.card, AffineCard::UY);
     // A zero hint falls back in the same way.
-    const OrvanCamera zero_hint = OrvanCamera::fromCartesian({0.0, 2.0, 6.0}, {0.0, 0.0, 0.0}, {0.0, 0.0, 0.0});
-    expectBits(zero_hint.up, 0x0, 0x0, 0x0, bits(1.0));
+    expectSameBits(OrvanCamera::fromCartesian({0.0, 2.0, 6.0}, {0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}).up, kFallback);
 }
 
 TEST(FromCartesian, NonFiniteInputPropagatesWithoutTrapping) {
@@ -136,12 +126,12 @@ TEST(FromCartesian, NonFiniteInputPropagatesWithoutTrapping) {
     EXPECT_EQ(bits(cam.fovy), bits(kDefaultFovy));
 }
 
-// ---- rotate -----------------------------------------------------------------
-
 TEST(Rotate, ZeroAnglesReturnTheStartCameraUnchanged) {
-    const volatile double zero = 0.0;
     const OrvanCamera start = startCamera();
-    expectSameCamera(start.rotate(zero, zero), start);
+    const OrvanCamera turned = start.rotate(g_zero, g_zero);
+    expectSameBits(turned.direction, start.direction);
+    expectSameBits(turned.up, start.up);
+    expectSameSeat(turned, start);
 }
 
 TEST(Rotate, OneTurnMatchesTheClosedForm) {
@@ -157,16 +147,15 @@ TEST(Rotate, OneTurnMatchesTheClosedForm) {
     const long double sy = wide(std::sin(yaw));
     const long double cp = wide(std::cos(pitch));
     const long double sp = wide(std::sin(pitch));
-    const long double d[4] = {wide(start.direction.x), wide(start.direction.y), wide(start.direction.z),
-                              wide(start.direction.w)};
-    const long double u[4] = {wide(start.up.x), wide(start.up.y), wide(start.up.z), wide(start.up.w)};
-    const long double dir[4] = {cp * (cy * d[0] + sy * u[0]) + sp, cp * (cy * d[1] + sy * u[1]),
-                                cp * (cy * d[2] + sy * u[2]), cp * (cy * d[3] + sy * u[3])};
-    const long double up[4] = {-sy * d[0] + cy * u[0], -sy * d[1] + cy * u[1], -sy * d[2] + cy * u[2],
-                               -sy * d[3] + cy * u[3]};
+    const auto d = parts(start.direction);
+    const auto u = parts(start.up);
+    long double dir[4] = {};
+    long double up[4] = {};
     long double dir_len = 0.0L;
     long double up_len = 0.0L;
-    for (int c = 0; c < 4; ++c) {
+    for (std::size_t c = 0; c < 4; ++c) {
+        dir[c] = cp * (cy * wide(d[c]) + sy * wide(u[c])) + (c == 0 ? sp : 0.0L);
+        up[c] = -sy * wide(d[c]) + cy * wide(u[c]);
         dir_len += dir[c] * dir[c];
         up_len += up[c] * up[c];
     }
@@ -174,34 +163,29 @@ TEST(Rotate, OneTurnMatchesTheClosedForm) {
     up_len = std::sqrt(up_len);
 
     const OrvanCamera turned = start.rotate(yaw, pitch);
-    const double got_dir[] = {turned.direction.x, turned.direction.y, turned.direction.z, turned.direction.w};
-    const double got_up[] = {turned.up.x, turned.up.y, turned.up.z};
-    for (int c = 0; c < 4; ++c) {
-        EXPECT_LE(ulpDistance(got_dir[c], static_cast<double>(dir[c] / dir_len)), 1) << "direction " << c;
+    for (std::size_t c = 0; c < 4; ++c) {
+        const auto want_up = static_cast<double>(up[c] / up_len);
+        EXPECT_LE(ulpDistance(parts(turned.direction)[c], static_cast<double>(dir[c] / dir_len)), 1)
+            << "direction " << c;
+        if (c == 3) {
+            EXPECT_NEAR(turned.up.w, want_up, 1e-17);  // a rounding residue of order 1e-17: compared absolutely
+        } else {
+            EXPECT_LE(ulpDistance(parts(turned.up)[c], want_up), 1) << "up " << c;
+        }
     }
-    for (int c = 0; c < 3; ++c) {
-        EXPECT_LE(ulpDistance(got_up[c], static_cast<double>(up[c] / up_len)), 1) << "up " << c;
-    }
-    // up.w is a rounding residue of order 1e-17: compare it absolutely.
-    EXPECT_NEAR(turned.up.w, static_cast<double>(up[3] / up_len), 1e-17);
-
-    expectSameBits(turned.position, start.position);
-    EXPECT_EQ(bits(turned.fovy), bits(start.fovy));
-    EXPECT_EQ(turned.card, start.card);
+    expectSameSeat(turned, start);
 }
 
 TEST(Rotate, ParallelDirectionAndUpMixInTheFallback) {
     // Zero x, y, z part of the direction (the target-at-eye camera): right is
     // zero, right_norm is (0, 0, 0, 1), and the pitched direction stays (0, 0, 0, 1).
     const OrvanCamera at_eye = OrvanCamera::fromCartesian({1.0, 2.0, 3.0}, {1.0, 2.0, 3.0}, {0.0, 1.0, 0.0});
-    const volatile double zero = 0.0;
-    expectBits(at_eye.rotate(zero, g_pitch).direction, 0x0, 0x0, 0x0, bits(1.0));
+    expectSameBits(at_eye.rotate(g_zero, g_pitch).direction, kFallback);
 
     // Parallel x, y, z parts: pitch swings the direction towards (0, 0, 0, 1).
-    const OrvanCamera parallel = {HomVec4::init(0, 0, 0, 1), HomVec4::init(1, 0, 0, 0), HomVec4::init(-1, 0, 0, 0),
-                                  kDefaultFovy, AffineCard::UW};
+    const OrvanCamera parallel = {{0, 0, 0, 1}, {1, 0, 0, 0}, {-1, 0, 0, 0}, kDefaultFovy, AffineCard::UW};
     const double pitch = g_pitch;
-    const OrvanCamera turned = parallel.rotate(zero, pitch);
+    const OrvanCamera turned = parallel.rotate(g_zero, pitch);
     EXPECT_LE(ulpDistance(turned.direction.x, std::cos(pitch)), 1);
     EXPECT_LE(ulpDistance(turned.direction.w, std::sin(pitch)), 1);
     EXPECT_EQ(turned.direction.y, 0.0);
@@ -236,9 +220,7 @@ TEST(Rotate, RepeatedTurnsStayOrthonormalButLeaveTheTangentSpace) {
         }
     }
     EXPECT_LT(worst_dir_up, 1e-14);
-    expectSameBits(cam.position, start.position);
-    EXPECT_EQ(bits(cam.fovy), bits(start.fovy));
-    EXPECT_EQ(cam.card, start.card);
+    expectSameSeat(cam, start);
 }
 
 }  // namespace

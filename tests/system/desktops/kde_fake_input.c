@@ -24,9 +24,7 @@ static void global(void* data, struct wl_registry* registry, uint32_t name, cons
 }
 
 static void global_remove(void* data, struct wl_registry* registry, uint32_t name) {
-    (void)data;
-    (void)registry;
-    (void)name;
+    (void)data, (void)registry, (void)name;
 }
 
 static const struct wl_registry_listener registry_listener = {global, global_remove};
