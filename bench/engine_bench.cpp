@@ -2,13 +2,11 @@
 // Micro-benchmarks of the engine's operations, and the floor of rotate(): the
 // two cosines and two sines of its angles, computed alone.
 //
-// Inputs pass through benchmark::DoNotOptimize on every iteration, so the
-// compiler can neither fold a call with constant arguments nor hoist it out of
-// the loop; results pass through it too, so no call is dropped. After the
-// loop, each benchmark checks the last result: a subnormal value (or a NaN)
-// would time the processor's slow paths instead of the engine, and a wrong
-// value would mean the loop measured something else. A failed check marks the
-// benchmark with an error and makes the program exit with status 1.
+// Inputs and results pass through benchmark::DoNotOptimize on every iteration,
+// so that no call is folded, hoisted out of the loop or dropped. After the loop
+// each benchmark checks the last result: a subnormal value (or a NaN) would time
+// the processor's slow paths instead of the engine, and a wrong value would mean
+// the loop measured something else. A failed check makes the program exit with 1.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -25,8 +23,7 @@ using orvan::OrvanCamera;
 
 bool g_check_failed = false;
 
-// Marks the benchmark with an error unless `ok` holds (written as what must
-// hold, so that a NaN anywhere fails it).
+// Marks the benchmark with an error unless `ok` (what must hold: a NaN fails it).
 void expect(benchmark::State& state, bool ok, const char* what) {
     if (ok) return;
     g_check_failed = true;
@@ -53,7 +50,6 @@ bool ordinary(HomVec4 v) { return ordinary(v.x) && ordinary(v.y) && ordinary(v.z
 // Unit length to well within rounding: the camera stays on S3.
 bool unit(HomVec4 v) { return std::fabs(v.norm() - 1.0) < 1e-12; }
 
-// Direction and up ordinary and unit.
 bool onSphere(const OrvanCamera& c) {
     return ordinary(c.direction) && ordinary(c.up) && unit(c.direction) && unit(c.up);
 }
@@ -150,14 +146,14 @@ BENCHMARK(BM_rotate_chained);
 // written as rotate() writes them (the compiler pairs each cos with its sin
 // into one sincos call there and here alike).
 void BM_rotate_floor_sincos(benchmark::State& state) {
+    // The four results in the four fields of a HomVec4.
     const auto sincos = [](double yaw, double pitch) {
-        return std::array<double, 4>{std::cos(yaw), std::sin(yaw), std::cos(pitch), std::sin(pitch)};
+        return HomVec4{std::cos(yaw), std::sin(yaw), std::cos(pitch), std::sin(pitch)};
     };
-    const std::array<double, 4> last = measure(state, sincos, kYaw, kPitch);
+    const HomVec4 r = measure(state, sincos, kYaw, kPitch);
     expect(state,
-           ordinary(last[0]) && ordinary(last[1]) && ordinary(last[2]) && ordinary(last[3]) &&
-               last[0] == std::cos(kYaw) && last[1] == std::sin(kYaw) && last[2] == std::cos(kPitch) &&
-               last[3] == std::sin(kPitch),
+           ordinary(r) && r.x == std::cos(kYaw) && r.y == std::sin(kYaw) && r.z == std::cos(kPitch) &&
+               r.w == std::sin(kPitch),
            "floor: unexpected result");
 }
 BENCHMARK(BM_rotate_floor_sincos);

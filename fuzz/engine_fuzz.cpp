@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "orvan_kernel.hpp"
 #include "orvan_raylib.hpp"
@@ -41,25 +42,17 @@ constexpr Real kUlp = static_cast<Real>(DBL_EPSILON);
 // a square root, a division).
 constexpr Real kUnitTolerance = 4 * kUlp;
 
-const HomVec4* g_a;  // the input vectors, printed when a check fails
-const HomVec4* g_b;
-
-void printVector(const char* name, const HomVec4& v) {
-    std::fprintf(stderr, "  %s = (%a, %a, %a, %a)\n", name, v.x, v.y, v.z, v.w);
-}
+HomVec4 g_a, g_b;  // the input vectors, printed when a check fails
 
 [[noreturn]] void fail(int line, const char* what, const HomVec4& v) {
     std::fprintf(stderr, "engine_fuzz: line %d: property failed: %s\n", line, what);
-    printVector("value", v);
-    if (g_a != nullptr) printVector("a", *g_a);
-    if (g_b != nullptr) printVector("b", *g_b);
+    for (const auto& [name, p] : {std::pair{"value", v}, {"a", g_a}, {"b", g_b}}) {
+        std::fprintf(stderr, "  %s = (%a, %a, %a, %a)\n", name, p.x, p.y, p.z, p.w);
+    }
     std::abort();
 }
 
-#define CHECK(condition, value)                                \
-    do {                                                       \
-        if (!(condition)) fail(__LINE__, #condition, (value)); \
-    } while (0)
+#define CHECK(condition, value) ((condition) ? void() : fail(__LINE__, #condition, (value)))
 
 Real ext(double v) { return static_cast<Real>(v); }
 
@@ -95,31 +88,24 @@ void checkMakersAndDot(const HomVec4& a, const HomVec4& b) {
     const double ab = a.dot(b);
     const double ba = b.dot(a);
     CHECK(sameBits(ab, ba) || (std::isnan(ab) && std::isnan(ba)), a);
-    // A sum of squares is never negative.
     CHECK(!(a.dot(a) < 0.0), a);
 }
 
-// With n = v.norm(), the length the engine computes:
-//   - a component NaN:                         every result component NaN
-//   - else a component infinite:               NaN there, signed zeros elsewhere
-//   - else n infinite (squares overflow):      signed zeros
-//   - else n < 1e-15:                          exactly (+0, +0, +0, 1)
-//   - else (n finite and n >= 1e-15):          unit length within a few ulp, each
-//     component within 4 ulp of 1.0 of the exact x / |v|, with the sign of x.
-// The last case includes vectors some of whose squares underflow (components
-// below about 1.5e-154): n >= 1e-15 means the sum of squares is at least 1e-30,
-// and all squares lost to underflow together are below 4 * 2^-1022, a relative
+// The result by case, with n = v.norm(), the length the engine computes. The
+// last case includes vectors some of whose squares underflow (components below
+// about 1.5e-154): n >= 1e-15 means the sum of squares is at least 1e-30, and
+// all squares lost to underflow together are below 4 * 2^-1022, a relative
 // error of about 1e-278, so they cannot move the length by an ulp.
 void checkNormalize(const HomVec4& v) {
     const double n = v.norm();
     const HomVec4 r = v.normalize();
     const std::array<double, 4> in = parts(v), out = parts(r);
 
-    if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z) || std::isnan(v.w)) {
+    if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z) || std::isnan(v.w)) {  // a NaN component: all NaN
         for (double c : out) CHECK(std::isnan(c), r);
         return;
     }
-    if (!allFinite(v) || std::isinf(n)) {
+    if (!allFinite(v) || std::isinf(n)) {  // NaN where infinite, signed zeros elsewhere and where squares overflow
         for (std::size_t i = 0; i < 4; ++i) {
             CHECK(std::isinf(in[i]) ? std::isnan(out[i]) : out[i] == 0.0 && std::signbit(out[i]) == std::signbit(in[i]),
                   r);
@@ -127,9 +113,10 @@ void checkNormalize(const HomVec4& v) {
         return;
     }
     if (n < orvan::kNormalizeThreshold) {
-        CHECK(isFallback(r), r);
+        CHECK(isFallback(r), r);  // exactly (+0, +0, +0, 1)
         return;
     }
+    // Unit length, each component within 4 ulp of 1.0 of the exact x / |v| and with the sign of x.
     CHECK(isUnit(r), r);
     const Real exact = lengthL(v);
     for (std::size_t i = 0; i < 4; ++i) {
@@ -164,11 +151,9 @@ void checkPickBestCard(const HomVec4& v) {
 OrvanCamera checkFromCartesian(std::array<double, 3> eye, std::array<double, 3> target, std::array<double, 3> up) {
     const OrvanCamera cam = OrvanCamera::fromCartesian(eye, target, up);
     CHECK(sameBits(cam.fovy, orvan::kDefaultFovy), cam.position);
-    for (double c : {eye[0], eye[1], eye[2], target[0], target[1], target[2], up[0], up[1], up[2]}) {
-        if (!std::isfinite(c)) return cam;
-    }
+    // A NaN or infinite input makes its length or squared length NaN or infinite too.
     const HomVec4 hint = {up[0], up[1], up[2], 0.0};
-    if (std::isinf(HomVec4::fromCartesian(eye).norm()) || std::isinf(HomVec4::fromCartesian(target).norm()) ||
+    if (!std::isfinite(HomVec4::fromCartesian(eye).norm()) || !std::isfinite(HomVec4::fromCartesian(target).norm()) ||
         !(hint.dot(hint) <= DBL_MAX / 2)) {
         return cam;
     }
@@ -223,8 +208,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const HomVec4 a = {d[0], d[1], d[2], d[3]};
     const HomVec4 b = {d[4], d[5], d[6], d[7]};
-    g_a = &a;
-    g_b = &b;
+    g_a = a;
+    g_b = b;
 
     checkMakersAndDot(a, b);
     for (const HomVec4& v : {a, b}) {

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -81,13 +83,9 @@ std::string hex(float v) {
 }
 
 std::string hex(const std::string& text) {
-    std::string s;
-    char buf[4];
-    for (const char c : text) {
-        std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-        s += buf;
-    }
-    return s;
+    std::ostringstream s;
+    for (const char c : text) s << std::hex << std::setw(2) << std::setfill('0') << int{static_cast<unsigned char>(c)};
+    return s.str();
 }
 
 // Every single-precision operation below goes through a volatile float, so it
@@ -118,12 +116,10 @@ std::vector<std::string> expectedFrame(float t) {
         calls.push_back("DrawSphere " + centre + " " + hex(0.15f) + " 100 200 255 255");
         calls.push_back("DrawSphereWires " + centre + " " + hex(0.16f) + " 8 8 0 255 200 150");
     }
-    calls.push_back("DrawCubeWires 00000000 00000000 00000000 40000000 40000000 40000000 255 180 50 255");
-    calls.push_back("EndMode3D");
-    calls.push_back("DrawText " + hex(kTitleOverlay) + " 20 20 20 120 200 255 255");
-    calls.push_back("DrawText " + hex(kDeviceOverlay) + " 20 50 14 180 180 180 255");
-    calls.push_back("DrawFPS 1200 20");
-    calls.push_back("EndDrawing");
+    calls.insert(calls.end(),
+                 {"DrawCubeWires 00000000 00000000 00000000 40000000 40000000 40000000 255 180 50 255", "EndMode3D",
+                  "DrawText " + hex(kTitleOverlay) + " 20 20 20 120 200 255 255",
+                  "DrawText " + hex(kDeviceOverlay) + " 20 50 14 180 180 180 255", "DrawFPS 1200 20", "EndDrawing"});
     return calls;
 }
 
@@ -132,11 +128,9 @@ std::vector<std::string> expectedRun(long frames) {
     float t = 0.0f;
     for (long f = 0; f < frames; ++f) {
         t = rounded(t + 0.016f);
-        const std::vector<std::string> frame = expectedFrame(t);
-        calls.insert(calls.end(), frame.begin(), frame.end());
+        std::ranges::copy(expectedFrame(t), std::back_inserter(calls));
     }
-    calls.push_back("WindowShouldClose");
-    calls.push_back("CloseWindow");
+    calls.insert(calls.end(), {"WindowShouldClose", "CloseWindow"});
     return calls;
 }
 

@@ -19,6 +19,7 @@ namespace {
 
 using testing::bits;
 using testing::expectSameBits;
+using testing::expectWithinUlp;
 using testing::ofBits;
 using testing::parts;
 using testing::ulpDistance;
@@ -53,23 +54,14 @@ TEST(FromCartesian, StartCameraIsCloseToTheExactFrame) {
     // (0, 3, -1, 0)/sqrt 10, evaluated in long double and rounded once. The
     // square roots are taken at run time: clang 19 crashes folding a square
     // root of wasm's 128-bit long double.
-    volatile long double n41 = 41.0L;
-    volatile long double n410 = 410.0L;
-    volatile long double n10 = 10.0L;
-    const long double r41 = std::sqrt(n41);
-    const long double r410 = std::sqrt(n410);
-    const long double r10 = std::sqrt(n10);
-    const double want_pos[] = {0.0, double(2 / r41), double(6 / r41), double(1 / r41)};
-    const double want_dir[] = {0.0, double(-1 / r410), double(-3 / r410), double(20 / r410)};
-    const double want_up[] = {0.0, double(3 / r10), double(-1 / r10), 0.0};
+    const auto exact = [](long double num, long double square) {
+        const volatile long double s = square;
+        return static_cast<double>(num / std::sqrt(s));
+    };
     const OrvanCamera cam = startCamera();
-    for (std::size_t c = 0; c < 4; ++c) {
-        EXPECT_LE(ulpDistance(parts(cam.position)[c], want_pos[c]), 2) << "position " << c;
-        EXPECT_LE(ulpDistance(parts(cam.direction)[c], want_dir[c]), 4) << "direction " << c;
-        if (c != 3) {
-            EXPECT_LE(ulpDistance(parts(cam.up)[c], want_up[c]), 4) << "up " << c;
-        }
-    }
+    expectWithinUlp(cam.position, {0.0, exact(2, 41), exact(6, 41), exact(1, 41)}, 2);
+    expectWithinUlp(cam.direction, {0.0, exact(-1, 410), exact(-3, 410), exact(20, 410)}, 4);
+    expectWithinUlp(cam.up, {0.0, exact(3, 10), exact(-1, 10)}, 4, 3);
     // up.w is a rounding residue, not an exact zero.
     EXPECT_NE(cam.up.w, 0.0);
     EXPECT_LT(std::fabs(cam.up.w), 1e-16);
@@ -140,39 +132,29 @@ TEST(Rotate, OneTurnMatchesTheClosedForm) {
     // turned up is normalize(-sy*d + cy*u). Evaluated here in long double from
     // the same run-time cosines and sines, rounded once.
     const OrvanCamera start = startCamera();
-    const double yaw = g_yaw;
-    const double pitch = g_pitch;
     const auto wide = [](double v) { return static_cast<long double>(v); };
-    const long double cy = wide(std::cos(yaw));
-    const long double sy = wide(std::sin(yaw));
-    const long double cp = wide(std::cos(pitch));
-    const long double sp = wide(std::sin(pitch));
+    const long double cy = wide(std::cos(g_yaw));
+    const long double sy = wide(std::sin(g_yaw));
+    const long double cp = wide(std::cos(g_pitch));
+    const long double sp = wide(std::sin(g_pitch));
     const auto d = parts(start.direction);
     const auto u = parts(start.up);
-    long double dir[4] = {};
-    long double up[4] = {};
-    long double dir_len = 0.0L;
-    long double up_len = 0.0L;
+    std::array<long double, 4> dir{};
+    std::array<long double, 4> up{};
     for (std::size_t c = 0; c < 4; ++c) {
         dir[c] = cp * (cy * wide(d[c]) + sy * wide(u[c])) + (c == 0 ? sp : 0.0L);
         up[c] = -sy * wide(d[c]) + cy * wide(u[c]);
-        dir_len += dir[c] * dir[c];
-        up_len += up[c] * up[c];
     }
-    dir_len = std::sqrt(dir_len);
-    up_len = std::sqrt(up_len);
+    const auto rounded_unit = [](const std::array<long double, 4>& v) {
+        const long double len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2] + v[3] * v[3]);
+        return std::array<double, 4>{double(v[0] / len), double(v[1] / len), double(v[2] / len), double(v[3] / len)};
+    };
+    const std::array<double, 4> want_up = rounded_unit(up);
 
-    const OrvanCamera turned = start.rotate(yaw, pitch);
-    for (std::size_t c = 0; c < 4; ++c) {
-        const auto want_up = static_cast<double>(up[c] / up_len);
-        EXPECT_LE(ulpDistance(parts(turned.direction)[c], static_cast<double>(dir[c] / dir_len)), 1)
-            << "direction " << c;
-        if (c == 3) {
-            EXPECT_NEAR(turned.up.w, want_up, 1e-17);  // a rounding residue of order 1e-17: compared absolutely
-        } else {
-            EXPECT_LE(ulpDistance(parts(turned.up)[c], want_up), 1) << "up " << c;
-        }
-    }
+    const OrvanCamera turned = start.rotate(g_yaw, g_pitch);
+    expectWithinUlp(turned.direction, rounded_unit(dir), 1);
+    expectWithinUlp(turned.up, want_up, 1, 3);
+    EXPECT_NEAR(turned.up.w, want_up[3], 1e-17);  // a rounding residue of order 1e-17: compared absolutely
     expectSameSeat(turned, start);
 }
 
@@ -184,10 +166,9 @@ TEST(Rotate, ParallelDirectionAndUpMixInTheFallback) {
 
     // Parallel x, y, z parts: pitch swings the direction towards (0, 0, 0, 1).
     const OrvanCamera parallel = {{0, 0, 0, 1}, {1, 0, 0, 0}, {-1, 0, 0, 0}, kDefaultFovy, AffineCard::UW};
-    const double pitch = g_pitch;
-    const OrvanCamera turned = parallel.rotate(g_zero, pitch);
-    EXPECT_LE(ulpDistance(turned.direction.x, std::cos(pitch)), 1);
-    EXPECT_LE(ulpDistance(turned.direction.w, std::sin(pitch)), 1);
+    const OrvanCamera turned = parallel.rotate(g_zero, g_pitch);
+    EXPECT_LE(ulpDistance(turned.direction.x, std::cos(g_pitch)), 1);
+    EXPECT_LE(ulpDistance(turned.direction.w, std::sin(g_pitch)), 1);
     EXPECT_EQ(turned.direction.y, 0.0);
     EXPECT_EQ(turned.direction.z, 0.0);
 }
@@ -200,13 +181,11 @@ TEST(Rotate, NaNAnglesGiveNaNFrameAndKeepThePosition) {
 }
 
 TEST(Rotate, RepeatedTurnsStayOrthonormalButLeaveTheTangentSpace) {
-    const double yaw = g_yaw;
-    const double pitch = g_pitch;
     const OrvanCamera start = startCamera();
     OrvanCamera cam = start;
     double worst_dir_up = 0.0;
     for (int n = 1; n <= 1000; ++n) {
-        cam = cam.rotate(yaw, pitch);
+        cam = cam.rotate(g_yaw, g_pitch);
         worst_dir_up = std::fmax(worst_dir_up, std::fabs(cam.direction.dot(cam.up)));
         ASSERT_NEAR(cam.direction.norm(), 1.0, 1e-15) << "after " << n << " turns";
         ASSERT_NEAR(cam.up.norm(), 1.0, 1e-15) << "after " << n << " turns";

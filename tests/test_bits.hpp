@@ -39,13 +39,21 @@ template <class To, class From>
 
 [[nodiscard]] inline std::uint64_t bits(double v) { return bitCast<std::uint64_t>(v); }
 
-[[nodiscard]] inline double fromBits(std::uint64_t b) { return bitCast<double>(b); }
-
 [[nodiscard]] inline HomVec4 ofBits(std::uint64_t x, std::uint64_t y, std::uint64_t z, std::uint64_t w) {
-    return {fromBits(x), fromBits(y), fromBits(z), fromBits(w)};
+    return {bitCast<double>(x), bitCast<double>(y), bitCast<double>(z), bitCast<double>(w)};
 }
 
 [[nodiscard]] inline std::array<double, 4> parts(const HomVec4& v) { return {v.x, v.y, v.z, v.w}; }
+
+// Distance in ulp between two finite doubles of any sign, counted along the
+// ordered integer line of their bit patterns (+0 and -0 are 0 apart).
+[[nodiscard]] inline std::int64_t ulpDistance(double a, double b) {
+    auto ordered = [](double v) {
+        const auto i = bitCast<std::int64_t>(v);
+        return i < 0 ? std::numeric_limits<std::int64_t>::min() - i : i;
+    };
+    return std::llabs(ordered(a) - ordered(b));
+}
 
 // Each component of got has the bits of want's (the sign of a zero counts).
 inline void expectSameBits(const HomVec4& got, const HomVec4& want) {
@@ -56,14 +64,12 @@ inline void expectSameBits(const HomVec4& got, const HomVec4& want) {
     }
 }
 
-// Distance in ulp between two finite doubles of any sign, counted along the
-// ordered integer line of their bit patterns (+0 and -0 are 0 apart).
-[[nodiscard]] inline std::int64_t ulpDistance(double a, double b) {
-    auto ordered = [](double v) {
-        const auto i = bitCast<std::int64_t>(v);
-        return i < 0 ? std::numeric_limits<std::int64_t>::min() - i : i;
-    };
-    return std::llabs(ordered(a) - ordered(b));
+// The first n components of got each within max_ulp of want's.
+inline void expectWithinUlp(const HomVec4& got, const std::array<double, 4>& want, std::int64_t max_ulp,
+                            std::size_t n = 4) {
+    for (std::size_t c = 0; c < n; ++c) {
+        EXPECT_LE(ulpDistance(parts(got)[c], want[c]), max_ulp) << "xyzw"[c] << " of " << got << ", want " << want[c];
+    }
 }
 
 }  // namespace testing

@@ -4,11 +4,8 @@
 
 # The names of the tests ctest selects with the options ARGN.
 function(select_tests out)
-  execute_process(COMMAND ${CTEST} --test-dir ${BUILD_DIR} -N ${ARGN}
-                  OUTPUT_VARIABLE listing RESULT_VARIABLE status ERROR_VARIABLE errors)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "ctest -N ${ARGN} failed: ${errors}")
-  endif()
+  execute_process(COMMAND ${CTEST} --test-dir ${BUILD_DIR} -N ${ARGN} OUTPUT_VARIABLE listing
+                  COMMAND_ERROR_IS_FATAL ANY)
   string(REGEX MATCHALL "Test +#[0-9]+: [^\n]+" tests "${listing}")
   list(TRANSFORM tests REPLACE "^Test +#[0-9]+: " "")
   set(${out} "${tests}" PARENT_SCOPE)
@@ -19,7 +16,8 @@ list(LENGTH all count)
 if(count EQUAL 0)
   message(FATAL_ERROR "no tests listed in ${BUILD_DIR}")
 endif()
-execute_process(COMMAND ${CTEST} --test-dir ${BUILD_DIR} --print-labels OUTPUT_VARIABLE labels)
+execute_process(COMMAND ${CTEST} --test-dir ${BUILD_DIR} --print-labels OUTPUT_VARIABLE labels
+                COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCHALL "\n  [^\n]+" labels "${labels}")
 foreach(label IN LISTS labels)
   string(STRIP "${label}" label)

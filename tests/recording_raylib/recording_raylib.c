@@ -26,12 +26,8 @@
 #include <string.h>
 
 static FILE* g_log;
-static long g_frames = 3;
-static long g_close_queries;
-static int g_not_ready;
-static long g_calls;
-static long g_close_at;
-static int g_close_requested;
+static long g_frames = 3, g_close_queries, g_calls, g_close_at;
+static int g_not_ready, g_close_requested;
 
 static void recording_open(void) {
     const char* path = getenv("RECORDING_RAYLIB_LOG");
