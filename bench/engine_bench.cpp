@@ -61,24 +61,24 @@ constexpr double kPitch = 0.002;
 constexpr HomVec4 kA = {0.3, -1.2, 2.5, 1.0};
 
 void BM_dot(benchmark::State& state) {
-    const double r = measure(
-        state, [](HomVec4 a, HomVec4 b) { return a.dot(b); }, kA, HomVec4{-0.7, 0.4, 1.1, 0.5});
+    const auto dot = [](HomVec4 a, HomVec4 b) { return a.dot(b); };
+    const double r = measure(state, dot, kA, HomVec4{-0.7, 0.4, 1.1, 0.5});
     // ((-0.21 + -0.48) + 2.75) + 0.5, rounded step by step.
     expect(state, ordinary(r) && std::fabs(r - 2.56) < 1e-12, "dot: unexpected result");
 }
 BENCHMARK(BM_dot);
 
 void BM_norm(benchmark::State& state) {
-    const double r = measure(
-        state, [](HomVec4 a) { return a.norm(); }, kA);
+    const auto norm = [](HomVec4 a) { return a.norm(); };
+    const double r = measure(state, norm, kA);
     expect(state, ordinary(r) && std::fabs(r - std::sqrt(8.78)) < 1e-12, "norm: unexpected result");
 }
 BENCHMARK(BM_norm);
 
 // An ordinary input: each component divided by the length.
 void BM_normalize(benchmark::State& state) {
-    const HomVec4 r = measure(
-        state, [](HomVec4 a) { return a.normalize(); }, kA);
+    const auto normalize = [](HomVec4 a) { return a.normalize(); };
+    const HomVec4 r = measure(state, normalize, kA);
     expect(state, ordinary(r) && unit(r) && r.x > 0.0, "normalize: unexpected result");
 }
 BENCHMARK(BM_normalize);
@@ -87,8 +87,8 @@ BENCHMARK(BM_normalize);
 // (1e-34 and less) are still normal numbers.
 void BM_normalize_fallback(benchmark::State& state) {
     const HomVec4 a = {1e-17, -2e-17, 3e-17, 0.0};
-    const HomVec4 r = measure(
-        state, [](HomVec4 v) { return v.normalize(); }, a);
+    const auto normalize = [](HomVec4 v) { return v.normalize(); };
+    const HomVec4 r = measure(state, normalize, a);
     expect(state, ordinary(a.dot(a)) && r.x == 0.0 && r.y == 0.0 && r.z == 0.0 && r.w == 1.0,
            "normalize fallback: unexpected result");
 }
@@ -96,8 +96,8 @@ BENCHMARK(BM_normalize_fallback);
 
 // The program's eye (0, 2, 6, 1): z is largest, the longest path through the comparisons.
 void BM_pickBestCard(benchmark::State& state) {
-    const AffineCard r = measure(
-        state, [](HomVec4 a) { return a.pickBestCard(); }, HomVec4{0.0, 2.0, 6.0, 1.0});
+    const auto pick = [](HomVec4 a) { return a.pickBestCard(); };
+    const AffineCard r = measure(state, pick, HomVec4{0.0, 2.0, 6.0, 1.0});
     expect(state, r == AffineCard::UZ, "pickBestCard: unexpected result");
 }
 BENCHMARK(BM_pickBestCard);
