@@ -13,6 +13,7 @@
 // Lengths in the checks are computed in long double (64-bit significand, and
 // a range that holds the square of every double), so they add no error worth
 // counting to what they measure.
+#include <algorithm>
 #include <array>
 #include <cfloat>
 #include <cmath>
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "orvan_kernel.hpp"
 #include "orvan_raylib.hpp"
@@ -40,25 +42,17 @@ constexpr Real kUlp = static_cast<Real>(DBL_EPSILON);
 // a square root, a division).
 constexpr Real kUnitTolerance = 4 * kUlp;
 
-const HomVec4* g_a;  // the input vectors, printed when a check fails
-const HomVec4* g_b;
-
-void printVector(const char* name, const HomVec4& v) {
-    std::fprintf(stderr, "  %s = (%a, %a, %a, %a)\n", name, v.x, v.y, v.z, v.w);
-}
+HomVec4 g_a, g_b;  // the input vectors, printed when a check fails
 
 [[noreturn]] void fail(int line, const char* what, const HomVec4& v) {
     std::fprintf(stderr, "engine_fuzz: line %d: property failed: %s\n", line, what);
-    printVector("value", v);
-    if (g_a != nullptr) printVector("a", *g_a);
-    if (g_b != nullptr) printVector("b", *g_b);
+    for (const auto& [name, p] : {std::pair{"value", v}, {"a", g_a}, {"b", g_b}}) {
+        std::fprintf(stderr, "  %s = (%a, %a, %a, %a)\n", name, p.x, p.y, p.z, p.w);
+    }
     std::abort();
 }
 
-#define CHECK(condition, value)                                \
-    do {                                                       \
-        if (!(condition)) fail(__LINE__, #condition, (value)); \
-    } while (0)
+#define CHECK(condition, value) ((condition) ? void() : fail(__LINE__, #condition, (value)))
 
 Real ext(double v) { return static_cast<Real>(v); }
 
@@ -70,10 +64,10 @@ Real lengthL(const HomVec4& v) { return std::sqrt(dotL(v, v)); }
 
 bool isUnit(const HomVec4& v) { return std::fabs(lengthL(v) - 1) <= kUnitTolerance; }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-bool sameBits(const HomVec4& a, const HomVec4& b) {
-    return sameBits(a.x, b.x) && sameBits(a.y, b.y) && sameBits(a.z, b.z) && sameBits(a.w, b.w);
+// Bit for bit (a HomVec4 is four doubles without padding).
+template <class T>
+bool sameBits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 // The fallback exactly: (+0, +0, +0, 1).
@@ -85,8 +79,6 @@ bool allFinite(const HomVec4& v) {
 
 std::array<double, 4> parts(const HomVec4& v) { return {v.x, v.y, v.z, v.w}; }
 
-// ---- makers, dot -----------------------------------------------------------
-
 void checkMakersAndDot(const HomVec4& a, const HomVec4& b) {
     CHECK(sameBits(HomVec4::init(a.x, a.y, a.z, a.w), a), a);
     const HomVec4 p = HomVec4::fromCartesian({a.x, a.y, a.z});
@@ -96,55 +88,35 @@ void checkMakersAndDot(const HomVec4& a, const HomVec4& b) {
     const double ab = a.dot(b);
     const double ba = b.dot(a);
     CHECK(sameBits(ab, ba) || (std::isnan(ab) && std::isnan(ba)), a);
-    // A sum of squares is never negative.
     CHECK(!(a.dot(a) < 0.0), a);
 }
 
-// ---- normalize -------------------------------------------------------------
-//
-// With n = v.norm(), the length the engine computes:
-//   - a component NaN:                         every result component NaN
-//   - else a component infinite:               NaN there, signed zeros elsewhere
-//   - else n infinite (squares overflow):      signed zeros
-//   - else n < 1e-15:                          exactly (+0, +0, +0, 1)
-//   - else (n finite and n >= 1e-15):          unit length within a few ulp, each
-//     component within 4 ulp of 1.0 of the exact x / |v|, with the sign of x.
-// The last case includes vectors some of whose squares underflow (components
-// below about 1.5e-154): n >= 1e-15 means the sum of squares is at least 1e-30,
-// and all squares lost to underflow together are below 4 * 2^-1022, a relative
+// The result by case, with n = v.norm(), the length the engine computes. The
+// last case includes vectors some of whose squares underflow (components below
+// about 1.5e-154): n >= 1e-15 means the sum of squares is at least 1e-30, and
+// all squares lost to underflow together are below 4 * 2^-1022, a relative
 // error of about 1e-278, so they cannot move the length by an ulp.
 void checkNormalize(const HomVec4& v) {
     const double n = v.norm();
     const HomVec4 r = v.normalize();
     const std::array<double, 4> in = parts(v), out = parts(r);
 
-    bool any_nan = false, any_inf = false;
-    for (double c : in) {
-        any_nan = any_nan || std::isnan(c);
-        any_inf = any_inf || std::isinf(c);
-    }
-    if (any_nan) {
+    if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z) || std::isnan(v.w)) {  // a NaN component: all NaN
         for (double c : out) CHECK(std::isnan(c), r);
         return;
     }
-    if (any_inf) {
+    if (!allFinite(v) || std::isinf(n)) {  // NaN where infinite, signed zeros elsewhere and where squares overflow
         for (std::size_t i = 0; i < 4; ++i) {
-            if (std::isinf(in[i])) {
-                CHECK(std::isnan(out[i]), r);
-            } else {
-                CHECK(out[i] == 0.0 && std::signbit(out[i]) == std::signbit(in[i]), r);
-            }
+            CHECK(std::isinf(in[i]) ? std::isnan(out[i]) : out[i] == 0.0 && std::signbit(out[i]) == std::signbit(in[i]),
+                  r);
         }
         return;
     }
-    if (std::isinf(n)) {
-        for (std::size_t i = 0; i < 4; ++i) CHECK(out[i] == 0.0 && std::signbit(out[i]) == std::signbit(in[i]), r);
-        return;
-    }
     if (n < orvan::kNormalizeThreshold) {
-        CHECK(isFallback(r), r);
+        CHECK(isFallback(r), r);  // exactly (+0, +0, +0, 1)
         return;
     }
+    // Unit length, each component within 4 ulp of 1.0 of the exact x / |v| and with the sign of x.
     CHECK(isUnit(r), r);
     const Real exact = lengthL(v);
     for (std::size_t i = 0; i < 4; ++i) {
@@ -153,8 +125,6 @@ void checkNormalize(const HomVec4& v) {
     }
 }
 
-// ---- pickBestCard ----------------------------------------------------------
-//
 // Without NaN: the first of W, X, Y, Z whose magnitude is the largest. With
 // NaN: a NaN w never gives UW, and all NaN gives UZ.
 void checkPickBestCard(const HomVec4& v) {
@@ -162,22 +132,15 @@ void checkPickBestCard(const HomVec4& v) {
     const auto value = static_cast<unsigned>(card);
     CHECK(value <= 3U, v);
     const std::array<double, 4> wxyz = {std::fabs(v.w), std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)};
-    int nans = 0;
-    for (double m : wxyz) nans += std::isnan(m) ? 1 : 0;
+    const auto nans = std::count_if(wxyz.begin(), wxyz.end(), [](double m) { return std::isnan(m); });
     if (nans == 0) {
-        double largest = wxyz[0];
-        for (double m : wxyz) largest = m > largest ? m : largest;
-        unsigned first = 0;
-        while (wxyz[first] != largest) ++first;
-        CHECK(value == first, v);
+        CHECK(value == static_cast<unsigned>(std::max_element(wxyz.begin(), wxyz.end()) - wxyz.begin()), v);
         return;
     }
     if (std::isnan(v.w)) CHECK(card != AffineCard::UW, v);
     if (nans == 4) CHECK(card == AffineCard::UZ, v);
 }
 
-// ---- OrvanCamera::fromCartesian --------------------------------------------
-//
 // For finite inputs whose intermediate values cannot overflow: the squared
 // lengths of (eye, 1) and (target, 1) are finite (so the normalised eye and
 // target are unit vectors and everything derived from them stays below 5 in
@@ -188,11 +151,9 @@ void checkPickBestCard(const HomVec4& v) {
 OrvanCamera checkFromCartesian(std::array<double, 3> eye, std::array<double, 3> target, std::array<double, 3> up) {
     const OrvanCamera cam = OrvanCamera::fromCartesian(eye, target, up);
     CHECK(sameBits(cam.fovy, orvan::kDefaultFovy), cam.position);
-    for (double c : {eye[0], eye[1], eye[2], target[0], target[1], target[2], up[0], up[1], up[2]}) {
-        if (!std::isfinite(c)) return cam;
-    }
+    // A NaN or infinite input makes its length or squared length NaN or infinite too.
     const HomVec4 hint = {up[0], up[1], up[2], 0.0};
-    if (std::isinf(HomVec4::fromCartesian(eye).norm()) || std::isinf(HomVec4::fromCartesian(target).norm()) ||
+    if (!std::isfinite(HomVec4::fromCartesian(eye).norm()) || !std::isfinite(HomVec4::fromCartesian(target).norm()) ||
         !(hint.dot(hint) <= DBL_MAX / 2)) {
         return cam;
     }
@@ -202,8 +163,6 @@ OrvanCamera checkFromCartesian(std::array<double, 3> eye, std::array<double, 3> 
     return cam;
 }
 
-// ---- OrvanCamera::rotate ---------------------------------------------------
-//
 // Position, fovy and card are kept to the bit, whatever the angles.
 // Precondition for the rest: finite angles, direction and up orthonormal to
 // rounding (unit within a few ulp, |direction . up| <= 4 ulp), and the cross
@@ -249,22 +208,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const HomVec4 a = {d[0], d[1], d[2], d[3]};
     const HomVec4 b = {d[4], d[5], d[6], d[7]};
-    g_a = &a;
-    g_b = &b;
+    g_a = a;
+    g_b = b;
 
     checkMakersAndDot(a, b);
-    checkNormalize(a);
-    checkNormalize(b);
-    checkPickBestCard(a);
-    checkPickBestCard(b);
-
-    const OrvanCamera cam = checkFromCartesian({d[0], d[1], d[2]}, {d[3], d[4], d[5]}, {d[6], d[7], d[8]});
-    checkRotate(cam, d[9], d[10]);
-    checkRotate(orthonormalCamera(a, b), d[9], d[10]);
-    // Anything at all, for the sanitizers.
-    checkRotate(OrvanCamera{a, a, b, d[8], a.pickBestCard()}, d[9], d[10]);
-
-    g_a = nullptr;
-    g_b = nullptr;
+    for (const HomVec4& v : {a, b}) {
+        checkNormalize(v);
+        checkPickBestCard(v);
+    }
+    // The last camera is anything at all, for the sanitizers.
+    for (const OrvanCamera& cam : {checkFromCartesian({d[0], d[1], d[2]}, {d[3], d[4], d[5]}, {d[6], d[7], d[8]}),
+                                   orthonormalCamera(a, b), OrvanCamera{a, a, b, d[8], a.pickBestCard()}}) {
+        checkRotate(cam, d[9], d[10]);
+    }
     return 0;
 }

@@ -15,13 +15,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-// ---- running the program ------------------------------------------------------
 
 struct ProgramRun {
     int exit_status = -1;  // -1 unless the process exited normally
@@ -31,18 +31,18 @@ struct ProgramRun {
     std::vector<std::string> calls;
 };
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+// The contents of a file, which is then removed.
+std::string takeFile(const std::string& path) {
     std::ostringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    std::remove(path.c_str());
     return s.str();
 }
 
 // Runs the program with the recording raylib first on the library path. With
 // close_at > 0 a close request arrives during call number close_at.
 ProgramRun runProgram(long frames, bool ready = true, long close_at = 0) {
-    const std::string dir = ::testing::TempDir() + "demo_window_" + std::to_string(::getpid()) + "_" +
-                            std::to_string(frames) + (ready ? "" : "_not_ready") + "_" + std::to_string(close_at);
+    const std::string dir = ::testing::TempDir() + "demo_window_" + std::to_string(::getpid());
     const std::string log = dir + ".log";
     const std::string out = dir + ".out";
     const std::string err = dir + ".err";
@@ -67,17 +67,14 @@ ProgramRun runProgram(long frames, bool ready = true, long close_at = 0) {
     ::waitpid(pid, &status, 0);
     if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-    run.out = readFile(out);
-    run.err = readFile(err);
-    std::istringstream lines(readFile(log));
+    run.out = takeFile(out);
+    run.err = takeFile(err);
+    std::istringstream lines(takeFile(log));
     for (std::string line; std::getline(lines, line);) run.calls.push_back(line);
-    std::remove(log.c_str());
-    std::remove(out.c_str());
-    std::remove(err.c_str());
     return run;
 }
 
-// ---- the expected calls, built independently -----------------------------------
+// The expected calls, built independently.
 
 std::string hex(float v) {
     char buf[16];
@@ -86,13 +83,9 @@ std::string hex(float v) {
 }
 
 std::string hex(const std::string& text) {
-    std::string s;
-    char buf[4];
-    for (const char c : text) {
-        std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-        s += buf;
-    }
-    return s;
+    std::ostringstream s;
+    for (const char c : text) s << std::hex << std::setw(2) << std::setfill('0') << int{static_cast<unsigned char>(c)};
+    return s.str();
 }
 
 // Every single-precision operation below goes through a volatile float, so it
@@ -123,12 +116,10 @@ std::vector<std::string> expectedFrame(float t) {
         calls.push_back("DrawSphere " + centre + " " + hex(0.15f) + " 100 200 255 255");
         calls.push_back("DrawSphereWires " + centre + " " + hex(0.16f) + " 8 8 0 255 200 150");
     }
-    calls.push_back("DrawCubeWires 00000000 00000000 00000000 40000000 40000000 40000000 255 180 50 255");
-    calls.push_back("EndMode3D");
-    calls.push_back("DrawText " + hex(kTitleOverlay) + " 20 20 20 120 200 255 255");
-    calls.push_back("DrawText " + hex(kDeviceOverlay) + " 20 50 14 180 180 180 255");
-    calls.push_back("DrawFPS 1200 20");
-    calls.push_back("EndDrawing");
+    calls.insert(calls.end(),
+                 {"DrawCubeWires 00000000 00000000 00000000 40000000 40000000 40000000 255 180 50 255", "EndMode3D",
+                  "DrawText " + hex(kTitleOverlay) + " 20 20 20 120 200 255 255",
+                  "DrawText " + hex(kDeviceOverlay) + " 20 50 14 180 180 180 255", "DrawFPS 1200 20", "EndDrawing"});
     return calls;
 }
 
@@ -137,46 +128,34 @@ std::vector<std::string> expectedRun(long frames) {
     float t = 0.0f;
     for (long f = 0; f < frames; ++f) {
         t = rounded(t + 0.016f);
-        const std::vector<std::string> frame = expectedFrame(t);
-        calls.insert(calls.end(), frame.begin(), frame.end());
+        std::ranges::copy(expectedFrame(t), std::back_inserter(calls));
     }
-    calls.push_back("WindowShouldClose");
-    calls.push_back("CloseWindow");
+    calls.insert(calls.end(), {"WindowShouldClose", "CloseWindow"});
     return calls;
 }
 
-void expectCalls(const std::vector<std::string>& got, const std::vector<std::string>& want) {
-    ASSERT_FALSE(got.empty()) << "nothing recorded: was the recording raylib loaded?";
-    for (std::size_t k = 0; k < std::min(got.size(), want.size()); ++k) {
-        ASSERT_EQ(got[k], want[k]) << "call " << k;
-    }
-    ASSERT_EQ(got.size(), want.size());
-}
-
-// ---- tests ------------------------------------------------------------------
-
-TEST(CallSequence, ShortRunFromStartUpToShutDown) {
-    const ProgramRun run = runProgram(3);
+// A run that ended by itself with exit_status, wrote err and nothing else, and
+// made exactly the calls want.
+void expectRun(const ProgramRun& run, const std::vector<std::string>& want, int exit_status = 0,
+               const std::string& err = "") {
     EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, exit_status);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-    expectCalls(run.calls, expectedRun(3));
+    EXPECT_EQ(run.err, err);
+    ASSERT_FALSE(run.calls.empty()) << "nothing recorded: was the recording raylib loaded?";
+    for (std::size_t k = 0; k < std::min(run.calls.size(), want.size()); ++k) {
+        ASSERT_EQ(run.calls[k], want[k]) << "call " << k;
+    }
+    ASSERT_EQ(run.calls.size(), want.size());
 }
 
-TEST(CallSequence, ClockIsARunningSingleSum) {
-    // 600 frames: ten seconds of animation; t is summed in single precision,
-    // so the last frames differ from 0.016 * n.
-    const ProgramRun run = runProgram(600);
-    EXPECT_EQ(run.exit_status, 0);
-    expectCalls(run.calls, expectedRun(600));
-}
+TEST(CallSequence, ShortRunFromStartUpToShutDown) { expectRun(runProgram(3), expectedRun(3)); }
 
-TEST(CallSequence, CloseRequestedBeforeTheFirstFrame) {
-    const ProgramRun run = runProgram(0);
-    EXPECT_EQ(run.exit_status, 0);
-    expectCalls(run.calls, expectedRun(0));
-}
+// 600 frames: ten seconds of animation; t is summed in single precision, so the
+// last frames differ from 0.016 * n.
+TEST(CallSequence, ClockIsARunningSingleSum) { expectRun(runProgram(600), expectedRun(600)); }
+
+TEST(CallSequence, CloseRequestedBeforeTheFirstFrame) { expectRun(runProgram(0), expectedRun(0)); }
 
 TEST(CloseRequest, ArrivingMidFrameTakesEffectAfterThatFrame) {
     // A request that arrives during any call of the third frame lets that frame
@@ -189,31 +168,20 @@ TEST(CloseRequest, ArrivingMidFrameTakesEffectAfterThatFrame) {
          {std::size_t{1}, std::size_t{2}, frame_calls / 2, frame_calls - 2, frame_calls - 1}) {
         const std::size_t index = third_frame + offset;
         SCOPED_TRACE("request during call " + std::to_string(index + 1) + ": " + want[index]);
-        const ProgramRun run = runProgram(1000, /*ready=*/true, static_cast<long>(index + 1));
-        EXPECT_EQ(run.signal, 0);
-        EXPECT_EQ(run.exit_status, 0);
-        EXPECT_EQ(run.err, "");
-        expectCalls(run.calls, want);
+        expectRun(runProgram(1000, /*ready=*/true, static_cast<long>(index + 1)), want);
     }
 }
 
 TEST(CloseRequest, ArrivingWhileTheLoopAsksEndsBeforeTheNextFrame) {
     // During the WindowShouldClose that opens the third frame: no third frame.
     const std::size_t third_frame = 3 + 2 * expectedFrame(0.016f).size();
-    const ProgramRun run = runProgram(1000, /*ready=*/true, static_cast<long>(third_frame + 1));
-    EXPECT_EQ(run.exit_status, 0);
-    expectCalls(run.calls, expectedRun(2));
+    expectRun(runProgram(1000, /*ready=*/true, static_cast<long>(third_frame + 1)), expectedRun(2));
 }
 
 TEST(NoDisplay, WindowNotReadyExitsOneWithAMessage) {
-    const ProgramRun run = runProgram(3, /*ready=*/false);
-    EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err,
+    expectRun(runProgram(3, /*ready=*/false), {"InitWindow 1280 720 " + hex(kTitle), "IsWindowReady"}, 1,
               "orvan-demo-window: the window could not be opened; a graphical display with OpenGL 2.1 or later is "
               "needed (raylib's lines above say what failed)\n");
-    expectCalls(run.calls, {"InitWindow 1280 720 " + hex(kTitle), "IsWindowReady"});
 }
 
 TEST(Scene, SpheresStandOnTheCylinderInOppositePairs) {
@@ -223,13 +191,10 @@ TEST(Scene, SpheresStandOnTheCylinderInOppositePairs) {
     for (const std::string& call : run.calls) {
         if (call.rfind("DrawSphere ", 0) != 0) continue;
         std::istringstream in(call.substr(11));
-        std::array<float, 3> c{};
-        for (float& v : c) {
-            std::string word;
-            in >> word;
-            v = std::bit_cast<float>(static_cast<std::uint32_t>(std::stoul(word, nullptr, 16)));
-        }
-        centres.push_back(c);
+        std::array<std::uint32_t, 3> b{};
+        in >> std::hex >> b[0] >> b[1] >> b[2];
+        ASSERT_FALSE(in.fail()) << call;
+        centres.push_back({std::bit_cast<float>(b[0]), std::bit_cast<float>(b[1]), std::bit_cast<float>(b[2])});
     }
     ASSERT_EQ(centres.size(), 50U * 36U);
     for (std::size_t k = 0; k < centres.size(); ++k) {

@@ -5,11 +5,8 @@
 # disassembly cannot pass.
 #
 # usage: cmake -DOBJDUMP=aarch64-linux-gnu-objdump -DLIBRARY=liborvan_engine.a -P no_fused_multiply_add.cmake
-execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${LIBRARY}
-                OUTPUT_VARIABLE disassembly RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${OBJDUMP} -d ${LIBRARY} failed (${status})")
-endif()
+execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${LIBRARY} OUTPUT_VARIABLE disassembly
+                COMMAND_ERROR_IS_FATAL ANY)
 
 # Scalar fmadd fmsub fnmadd fnmsub, vector fmla fmls (and fmlal...), SVE
 # fmad fmsb fnmad fnmsb fnmla fnmls.
@@ -25,7 +22,6 @@ if(mul_count EQUAL 0 OR add_count EQUAL 0)
 endif()
 if(NOT fused_count EQUAL 0)
   list(SUBLIST fused 0 3 first)
-  list(JOIN first ";" first)
   string(REGEX REPLACE "[\t ]+" " " first "${first}")
   message(FATAL_ERROR "fused multiply-adds found, for example:${first}")
 endif()

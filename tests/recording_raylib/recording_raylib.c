@@ -26,26 +26,17 @@
 #include <string.h>
 
 static FILE* g_log;
-static long g_frames = 3;
-static long g_close_queries;
-static int g_not_ready;
-static long g_calls;
-static long g_close_at;
-static int g_close_requested;
-
-/* Counts a call; the close request arrives during call number g_close_at. */
-static void count_call(void) {
-    if (++g_calls == g_close_at) g_close_requested = 1;
-}
+static long g_frames = 3, g_close_queries, g_calls, g_close_at;
+static int g_not_ready, g_close_requested;
 
 static void recording_open(void) {
     const char* path = getenv("RECORDING_RAYLIB_LOG");
     const char* frames = getenv("RECORDING_RAYLIB_FRAMES");
     const char* not_ready = getenv("RECORDING_RAYLIB_NOT_READY");
-    if (frames != NULL) g_frames = strtol(frames, NULL, 10);
-    g_not_ready = not_ready != NULL && strcmp(not_ready, "1") == 0;
     const char* close_at = getenv("RECORDING_RAYLIB_CLOSE_AT");
+    if (frames != NULL) g_frames = strtol(frames, NULL, 10);
     if (close_at != NULL) g_close_at = strtol(close_at, NULL, 10);
+    g_not_ready = not_ready != NULL && strcmp(not_ready, "1") == 0;
     if (path != NULL && path[0] != '\0') {
         g_log = fopen(path, "w");
         if (g_log == NULL) {
@@ -56,10 +47,8 @@ static void recording_open(void) {
 }
 
 __attribute__((destructor)) static void recording_close(void) {
-    if (g_log != NULL) {
-        fclose(g_log);
-        g_log = NULL;
-    }
+    if (g_log != NULL) fclose(g_log);
+    g_log = NULL;
 }
 
 static void put_float(float v) {
@@ -81,12 +70,13 @@ static void put_text(const char* text) {
     for (const unsigned char* p = (const unsigned char*)text; *p != '\0'; ++p) fprintf(g_log, "%02x", *p);
 }
 
-#define RECORD(...)               \
-    do {                          \
-        count_call();             \
-        if (g_log == NULL) break; \
-        __VA_ARGS__;              \
-        fputc('\n', g_log);       \
+/* Counts the call (the close request arrives during call number g_close_at), then logs it. */
+#define RECORD(...)                                         \
+    do {                                                    \
+        if (++g_calls == g_close_at) g_close_requested = 1; \
+        if (g_log == NULL) break;                           \
+        __VA_ARGS__;                                        \
+        fputc('\n', g_log);                                 \
     } while (0)
 
 void InitWindow(int width, int height, const char* title) {

@@ -28,15 +28,12 @@ __attribute__((constructor)) static void frame_counter_open(void) {
     const char* path = getenv("ORVAN_FRAME_COUNT_FILE");
     if (path == NULL || path[0] == '\0') return;
     const int fd = open(path, O_RDWR | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || ftruncate(fd, sizeof(uint64_t)) != 0) {
-        perror("frame counter: ORVAN_FRAME_COUNT_FILE");
-        if (fd >= 0) close(fd);
-        return;
-    }
-    void* map = mmap(NULL, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
+    void* map = fd >= 0 && ftruncate(fd, sizeof(uint64_t)) == 0
+                    ? mmap(NULL, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                    : MAP_FAILED;
+    if (fd >= 0) close(fd); /* leaves errno as it is when it succeeds */
     if (map == MAP_FAILED) {
-        perror("frame counter: mmap");
+        perror("frame counter: ORVAN_FRAME_COUNT_FILE");
         return;
     }
     g_count = map;

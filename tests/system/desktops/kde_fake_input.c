@@ -24,9 +24,7 @@ static void global(void* data, struct wl_registry* registry, uint32_t name, cons
 }
 
 static void global_remove(void* data, struct wl_registry* registry, uint32_t name) {
-    (void)data;
-    (void)registry;
-    (void)name;
+    (void)data, (void)registry, (void)name;
 }
 
 static const struct wl_registry_listener registry_listener = {global, global_remove};
@@ -70,16 +68,14 @@ int main(int argc, char** argv) {
         double y = atof(argv[3]);
         move_to(display, x - 40, y + 40);  // from elsewhere, so the title bar sees the pointer enter
         move_to(display, x, y);
-        org_kde_kwin_fake_input_button(fake, BTN_LEFT, PRESSED);
-        flush(display);
-        org_kde_kwin_fake_input_button(fake, BTN_LEFT, RELEASED);
-    } else {
-        uint32_t code = (uint32_t)strtoul(argv[2], NULL, 10);
-        org_kde_kwin_fake_input_keyboard_key(fake, code, PRESSED);
-        flush(display);
-        org_kde_kwin_fake_input_keyboard_key(fake, code, RELEASED);
     }
-    flush(display);
+    const uint32_t code = key ? (uint32_t)strtoul(argv[2], NULL, 10) : 0;
+    const uint32_t states[] = {PRESSED, RELEASED};
+    for (int i = 0; i < 2; ++i) {
+        if (click) org_kde_kwin_fake_input_button(fake, BTN_LEFT, states[i]);
+        if (key) org_kde_kwin_fake_input_keyboard_key(fake, code, states[i]);
+        flush(display);
+    }
     wl_display_disconnect(display);
     return 0;
 }
