@@ -1,22 +1,19 @@
 /* SPDX-License-Identifier: MIT */
 /*
- * Counts the heap allocations of the process it is preloaded into
- * (LD_PRELOAD), and how many of them fall inside a window of frames.
+ * Counts the heap allocations of the process it is preloaded into (LD_PRELOAD), and how many of them fall inside a
+ * window of frames.
  *
- * Every malloc, calloc, realloc, memalign, aligned_alloc, posix_memalign and
- * valloc of the process (operator new calls malloc) is counted and passed on
- * to the C library's own allocator. Frames are counted by WindowShouldClose,
- * which the program calls once at the top of every frame; the probe passes
- * the call on to the raylib loaded after it.
+ * Every malloc, calloc, realloc, memalign, aligned_alloc, posix_memalign and valloc of the process (operator new
+ * calls malloc) is counted and passed on to the C library's own allocator. Frames are counted by WindowShouldClose,
+ * which the program calls once at the top of every frame; the probe passes the call on to the raylib loaded after it.
  *
  * Environment:
  *   ORVAN_ALLOC_OUT         file to write the counts to at exit (required)
  *   ORVAN_ALLOC_FROM_FRAME  the window starts when this frame has ended (default 10)
  *   ORVAN_ALLOC_TO_FRAME    and ends when this frame has ended (default 610)
  *
- * Output, one "key value" a line: allocations_total, allocations_window,
- * window_from_frame, window_to_frame, frames (frames begun), window_complete
- * (1 if both ends of the window were reached).
+ * Output, one "key value" a line: allocations_total, allocations_window, window_from_frame, window_to_frame, frames
+ * (frames begun), window_complete (1 if both ends of the window were reached).
  */
 #include <dlfcn.h>
 #include <malloc.h>
@@ -34,52 +31,29 @@ extern void* __libc_realloc(void* ptr, size_t size);
 extern void* __libc_memalign(size_t alignment, size_t size);
 /* NOLINTEND(bugprone-reserved-identifier) */
 
-static unsigned long g_total;
-static unsigned long g_at_from;
-static unsigned long g_at_to;
+static long g_total;
+static long g_at_from = -1; /* g_total when frame g_from had ended; -1 before */
+static long g_at_to = -1;
 static long g_from = 10;
 static long g_to = 610;
 static long g_frames;
-static bool g_from_seen;
-static bool g_to_seen;
-static bool (*g_next_window_should_close)(void);
+static bool (*g_next)(void);
 
-static void count(void) { __atomic_add_fetch(&g_total, 1, __ATOMIC_RELAXED); }
-
-void* malloc(size_t size) {
-    count();
-    return __libc_malloc(size);
+static void* counted(void* p) {
+    __atomic_add_fetch(&g_total, 1, __ATOMIC_RELAXED);
+    return p;
 }
 
-void* calloc(size_t nmemb, size_t size) {
-    count();
-    return __libc_calloc(nmemb, size);
-}
-
-void* realloc(void* ptr, size_t size) {
-    count();
-    return __libc_realloc(ptr, size);
-}
-
-void* memalign(size_t alignment, size_t size) {
-    count();
-    return __libc_memalign(alignment, size);
-}
-
-void* aligned_alloc(size_t alignment, size_t size) {
-    count();
-    return __libc_memalign(alignment, size);
-}
-
-void* valloc(size_t size) {
-    count();
-    return __libc_memalign(4096, size);
-}
+void* malloc(size_t size) { return counted(__libc_malloc(size)); }
+void* calloc(size_t nmemb, size_t size) { return counted(__libc_calloc(nmemb, size)); }
+void* realloc(void* ptr, size_t size) { return counted(__libc_realloc(ptr, size)); }
+void* memalign(size_t alignment, size_t size) { return counted(__libc_memalign(alignment, size)); }
+void* aligned_alloc(size_t alignment, size_t size) { return counted(__libc_memalign(alignment, size)); }
+void* valloc(size_t size) { return counted(__libc_memalign(4096, size)); }
 
 int posix_memalign(void** memptr, size_t alignment, size_t size) {
-    count();
     if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) return 22; /* EINVAL */
-    void* p = __libc_memalign(alignment, size);
+    void* p = counted(__libc_memalign(alignment, size));
     if (p == NULL) return 12; /* ENOMEM */
     *memptr = p;
     return 0;
@@ -94,20 +68,11 @@ __attribute__((constructor)) static void alloc_probe_start(void) {
 
 /* Called at the top of frame n + 1, that is when frame n has ended. */
 bool WindowShouldClose(void) {
-    const long ended = g_frames;
-    if (ended == g_from) {
-        g_at_from = __atomic_load_n(&g_total, __ATOMIC_RELAXED);
-        g_from_seen = true;
-    }
-    if (ended == g_to) {
-        g_at_to = __atomic_load_n(&g_total, __ATOMIC_RELAXED);
-        g_to_seen = true;
-    }
-    if (g_next_window_should_close == NULL) {
-        g_next_window_should_close = (bool (*)(void))dlsym(RTLD_NEXT, "WindowShouldClose");
-        if (g_next_window_should_close == NULL) abort();
-    }
-    const bool close = g_next_window_should_close();
+    if (g_frames == g_from) g_at_from = __atomic_load_n(&g_total, __ATOMIC_RELAXED);
+    if (g_frames == g_to) g_at_to = __atomic_load_n(&g_total, __ATOMIC_RELAXED);
+    if (g_next == NULL) g_next = (bool (*)(void))dlsym(RTLD_NEXT, "WindowShouldClose");
+    if (g_next == NULL) abort();
+    const bool close = g_next();
     if (!close) ++g_frames;
     return close;
 }
@@ -120,9 +85,9 @@ __attribute__((destructor)) static void alloc_probe_report(void) {
         perror("alloc probe: cannot open ORVAN_ALLOC_OUT");
         return;
     }
-    const bool complete = g_from_seen && g_to_seen;
-    fprintf(out, "allocations_total %lu\n", g_total);
-    fprintf(out, "allocations_window %lu\n", complete ? g_at_to - g_at_from : 0UL);
+    const bool complete = g_at_from >= 0 && g_at_to >= 0;
+    fprintf(out, "allocations_total %ld\n", g_total);
+    fprintf(out, "allocations_window %ld\n", complete ? g_at_to - g_at_from : 0L);
     fprintf(out, "window_from_frame %ld\nwindow_to_frame %ld\n", g_from, g_to);
     fprintf(out, "frames %ld\nwindow_complete %d\n", g_frames, complete ? 1 : 0);
     fclose(out);

@@ -1,30 +1,24 @@
 /* SPDX-License-Identifier: MIT */
 /*
- * Records the frame pacing of orvan-demo-window over the real raylib, when
- * preloaded into it (LD_PRELOAD), then asks the program to close.
+ * Records the frame pacing of orvan-demo-window over the real raylib, when preloaded into it (LD_PRELOAD), then
+ * asks the program to close.
  *
- * raylib's EndDrawing calls its exported SwapScreenBuffer (the buffer swap:
- * Mesa renders the frame and hands it to the X server) and then WaitTime for
- * the rest of the 1/60 s; both calls go through raylib's PLT, so the probe
- * sees them and passes them on. A frame is presented when SwapScreenBuffer
- * returns: the probe takes CLOCK_MONOTONIC there, and notes how long the swap
- * and the wait took. After the last recorded frame WindowShouldClose reports
+ * raylib's EndDrawing calls its exported SwapScreenBuffer (the buffer swap: Mesa renders the frame and hands it to
+ * the X server) and then WaitTime for the rest of the 1/60 s; both calls go through raylib's PLT, so the probe sees
+ * them and passes them on. A frame is presented when SwapScreenBuffer returns: the probe takes CLOCK_MONOTONIC
+ * there, and notes how long the swap and the wait took. After the last recorded frame WindowShouldClose reports
  * true, and the program ends as if the window had been closed.
  *
  * Environment:
  *   ORVAN_PACING_OUT       file to write the record to at exit (required)
  *   ORVAN_PACING_FRAMES    frames to record (default 601, giving 600 intervals)
- *   ORVAN_PACING_START_NS  CLOCK_REALTIME in ns taken just before the program
- *                          was started; gives the time to the first frame
- *   ORVAN_PACING_IGNORE_MALLOPT  if 1, the program's mallopt calls are
- *                          swallowed, so that glibc's default heap trimming
- *                          applies (a diagnostic: what the program's
- *                          M_TRIM_THRESHOLD setting buys)
+ *   ORVAN_PACING_START_NS  CLOCK_REALTIME in ns taken just before the program was started: the time to the first frame
+ *   ORVAN_PACING_IGNORE_MALLOPT  if 1, the program's mallopt calls are swallowed, so that glibc's default heap
+ *                          trimming applies (a diagnostic: what the program's M_TRIM_THRESHOLD setting buys)
  *
- * Output: "# key value" lines (frames, start_to_first_frame_ms,
- * cpu_seconds_per_frame, minor_faults_per_frame, peak_rss_kib, wait_calls), then one line a frame:
- * index, presented at (ms after frame 0), interval to the previous frame (ms),
- * swap (ms), wait (ms) spent in WaitTime since the previous frame.
+ * Output: "# key value" lines (frames, start_to_first_frame_ms, cpu_seconds_per_frame, minor_faults_per_frame,
+ * peak_rss_kib, wait_calls), then one line a frame: index, presented at (ms after frame 0), interval to the previous
+ * frame (ms), swap (ms), wait (ms) spent in WaitTime since the previous frame.
  */
 #include <dlfcn.h>
 #include <malloc.h>
@@ -49,10 +43,7 @@ static long g_count;
 static double g_wait_since_last;
 static long g_wait_calls;
 static double g_first_realtime;
-static double g_cpu_first;
-static double g_cpu_last;
-static long g_faults_first;
-static long g_faults_last;
+static struct rusage g_usage[2];  // at the first and at the last recorded frame
 
 static void (*g_next_swap)(void);
 static void (*g_next_wait)(double);
@@ -65,14 +56,10 @@ static double now(clockid_t clock) {
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-// CPU time of every thread of the process, Mesa's included; *faults gets the
-// minor page faults so far.
-static double cpu_seconds(long* faults) {
-    struct rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
-    *faults = ru.ru_minflt;
-    return (double)ru.ru_utime.tv_sec + (double)ru.ru_utime.tv_usec * 1e-6 + (double)ru.ru_stime.tv_sec +
-           (double)ru.ru_stime.tv_usec * 1e-6;
+// CPU time of every thread of the process, Mesa's included.
+static double cpu_seconds(const struct rusage* ru) {
+    return (double)ru->ru_utime.tv_sec + (double)ru->ru_utime.tv_usec * 1e-6 + (double)ru->ru_stime.tv_sec +
+           (double)ru->ru_stime.tv_usec * 1e-6;
 }
 
 static void* next(const char* name) {
@@ -98,9 +85,9 @@ void SwapScreenBuffer(void) {
     if (g_count >= g_wanted) return;
     if (g_count == 0) {
         g_first_realtime = now(CLOCK_REALTIME);
-        g_cpu_first = cpu_seconds(&g_faults_first);
+        getrusage(RUSAGE_SELF, &g_usage[0]);
     }
-    if (g_count == g_wanted - 1) g_cpu_last = cpu_seconds(&g_faults_last);
+    if (g_count == g_wanted - 1) getrusage(RUSAGE_SELF, &g_usage[1]);
     g_frame[g_count].presented = end;
     g_frame[g_count].swap = end - begin;
     g_frame[g_count].wait = g_wait_since_last;
@@ -118,8 +105,7 @@ void WaitTime(double seconds) {
 
 bool WindowShouldClose(void) {
     if (g_next_should_close == NULL) g_next_should_close = (bool (*)(void))next("WindowShouldClose");
-    const bool close = g_next_should_close();
-    return close || g_count >= g_wanted;
+    return g_next_should_close() || g_count >= g_wanted;
 }
 
 int mallopt(int param, int val) {
@@ -145,9 +131,9 @@ __attribute__((destructor)) static void pacing_probe_report(void) {
         fprintf(out, "# start_to_first_frame_ms %.3f\n", (g_first_realtime - strtod(start, NULL) * 1e-9) * 1e3);
     }
     if (g_count == g_wanted) {
-        fprintf(out, "# cpu_seconds_per_frame %.6f\n", (g_cpu_last - g_cpu_first) / (double)(g_wanted - 1));
-        fprintf(out, "# minor_faults_per_frame %.1f\n",
-                (double)(g_faults_last - g_faults_first) / (double)(g_wanted - 1));
+        const double n = (double)(g_wanted - 1);
+        fprintf(out, "# cpu_seconds_per_frame %.6f\n", (cpu_seconds(&g_usage[1]) - cpu_seconds(&g_usage[0])) / n);
+        fprintf(out, "# minor_faults_per_frame %.1f\n", (double)(g_usage[1].ru_minflt - g_usage[0].ru_minflt) / n);
     }
     fprintf(out, "# peak_rss_kib %ld\n", ru.ru_maxrss);
     fprintf(out, "# wait_calls %ld\n", g_wait_calls);

@@ -112,19 +112,17 @@ def report(results):
 
 def backends(results):
     runs = {b: [pacing(os.path.join(results, f"{b}-{i}.txt")) for i in (1, 2, 3)] for b in ("x11", "wayland")}
-    x, y = ({k: median([r[k] for r in runs[b]]) for k in ("fps", "median", "cpu_ms", "server_ms")}
-            for b in ("x11", "wayland"))
-    each = lambda b: ", ".join(f"{r['fps']:.1f}" for r in runs[b])  # noqa: E731
-    both_x, both_y = x["cpu_ms"] + x["server_ms"], y["cpu_ms"] + y["server_ms"]
-    return table(["Figure (median of 3 runs)", "X11 (Xvfb)", "Wayland (weston, headless, pixman)", "Wayland / X11"], [
-        [f"frames per second ({runs['x11'][0]['intervals']} intervals / their span)", f"{x['fps']:.2f}",
-         f"{y['fps']:.2f}", f"{y['fps'] / x['fps']:.3f}"],
-        ["frames per second of each run", each("x11"), each("wayland"), ""],
-        ["median frame interval", f"{x['median']:.3f} ms", f"{y['median']:.3f} ms", ""],
-        ["program's CPU time per frame, all threads", f"{x['cpu_ms']:.2f} ms", f"{y['cpu_ms']:.2f} ms",
-         f"{y['cpu_ms'] / x['cpu_ms']:.3f}"],
-        ["display server's CPU time per frame", f"{x['server_ms']:.2f} ms", f"{y['server_ms']:.2f} ms", ""],
-        ["both together", f"{both_x:.2f} ms", f"{both_y:.2f} ms", f"{both_y / both_x:.3f}"]])
+    x, y = ({**{k: median([r[k] for r in rs]) for k in ("fps", "median", "cpu_ms", "server_ms")},
+             "each": ", ".join(f"{r['fps']:.1f}" for r in rs)} for rs in runs.values())
+    for m in (x, y):
+        m["both"] = m["cpu_ms"] + m["server_ms"]
+    rows = [(f"frames per second ({runs['x11'][0]['intervals']} intervals / their span)", "{fps:.2f}", "fps"),
+            ("frames per second of each run", "{each}", ""), ("median frame interval", "{median:.3f} ms", ""),
+            ("program's CPU time per frame, all threads", "{cpu_ms:.2f} ms", "cpu_ms"),
+            ("display server's CPU time per frame", "{server_ms:.2f} ms", ""),
+            ("both together", "{both:.2f} ms", "both")]
+    return table(["Figure (median of 3 runs)", "X11 (Xvfb)", "Wayland (weston, headless, pixman)", "Wayland / X11"],
+                 [[label, form.format(**x), form.format(**y), k and f"{y[k] / x[k]:.3f}"] for label, form, k in rows])
 
 
 def web(folder):
