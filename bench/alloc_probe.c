@@ -86,9 +86,8 @@ __attribute__((destructor)) static void alloc_probe_report(void) {
         return;
     }
     const bool complete = g_at_from >= 0 && g_at_to >= 0;
-    fprintf(out, "allocations_total %ld\n", g_total);
-    fprintf(out, "allocations_window %ld\n", complete ? g_at_to - g_at_from : 0L);
-    fprintf(out, "window_from_frame %ld\nwindow_to_frame %ld\n", g_from, g_to);
+    fprintf(out, "allocations_total %ld\nallocations_window %ld\nwindow_from_frame %ld\nwindow_to_frame %ld\n", g_total,
+            complete ? g_at_to - g_at_from : 0L, g_from, g_to);
     fprintf(out, "frames %ld\nwindow_complete %d\n", g_frames, complete ? 1 : 0);
     fclose(out);
 }

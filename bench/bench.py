@@ -1,13 +1,11 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Runs the measurements of docs/performance.md (its sections say what each
-measures) into the build's bench/results[-PART]/ and prints their
-tables (bench/report.py); scripts/bench.sh builds what they need and runs
-this. Nothing here passes or fails on a figure.
+"""Runs the measurements of docs/performance.md (its sections say what each measures) into the build's
+bench/results[-PART]/ and prints their tables (bench/report.py); scripts/bench.sh builds what they need and runs this.
+Nothing here passes or fails on a figure.
 
-usage: bench.py [backends|web|opengl LIBDIR]   (section 4, 5 or 6 alone; LIBDIR:
-       the folder of a libraylib.so.600 built with raylib's defaults;
-       ORVAN_BENCH_REPETITIONS: repetitions of each micro-benchmark, default 15)
+usage: bench.py [backends|web|opengl LIBDIR]   (section 4, 5 or 6 alone; LIBDIR: the folder of a libraylib.so.600
+       built with raylib's defaults; ORVAN_BENCH_REPETITIONS: repetitions of each micro-benchmark, default 15)
 """
 import os
 import platform
@@ -19,17 +17,13 @@ from pathlib import Path
 
 import psutil
 
-from records import BUILD, EXE, REPO, keys, load, now, output, pace, running, version
+from records import BUILD, EXE, REPO, keys, load, now, output, pace, running, say, version
 import beside
 import displays
 import harness
 import report
 
 LOW, HIGH = 10, 610  # frames of the two callgrind runs; the allocations are counted between them
-
-
-def say(text):
-    print(f"bench: {text}", flush=True)
 
 
 def add_machine(results, *lines):
@@ -50,8 +44,7 @@ def machine(results):
 
 
 def pace_server(results, work, name, server, env):
-    """pace, plus the display server's CPU time per frame over the whole run
-    (start-up and shutdown included), added to the record."""
+    """pace, and the display server's CPU time per frame over the whole run (start-up and shutdown included)."""
     cpu = lambda: sum(psutil.Process(server.pid).cpu_times()[:2])  # noqa: E731
     before = cpu()
     pace(results, work, name, env, frames=301)
@@ -63,11 +56,11 @@ def pace_server(results, work, name, server, env):
 def backends(results, work):
     say("X11 and Wayland side by side, 3 runs of 300 intervals each, in turns")
     (work / "runtime").mkdir(mode=0o700)
-    with running(displays.Xvfb(work, mark=work.name)) as xvfb, running(displays.Weston(work, harness.clean_env(XDG_RUNTIME_DIR=work / "runtime"), "orvan-bench",
-                                "--backend=headless-backend.so", "--use-pixman", "--width=1600", "--height=900",
-                                mark=work.name)) as weston:
-        # No session bus: else libdecor's plugin, reading the desktop's settings, has
-        # libdbus start one, whose processes inherit the probe and overwrite the record.
+    with running(displays.Xvfb(work, mark=work.name)) as xvfb, running(displays.Weston(
+            work, harness.clean_env(XDG_RUNTIME_DIR=work / "runtime"), "orvan-bench", "--backend=headless-backend.so",
+            "--use-pixman", "--width=1600", "--height=900", mark=work.name)) as weston:
+        # No session bus: else libdecor's plugin, reading the desktop's settings, has libdbus start one, whose
+        # processes inherit the probe and overwrite the record.
         wayland = dict(weston.env, DBUS_SESSION_BUS_ADDRESS=f"unix:path={work}/no-bus")
         for turn in (1, 2, 3):
             pace_server(results, work, f"x11-{turn}", xvfb.process, xvfb.env)
@@ -87,19 +80,17 @@ def web(results, work):
 def engine_counts_pacing(results, work):
     say("engine micro-benchmarks")
     with open(results / "engine.txt", "w") as out:
-        repetitions = os.environ.get("ORVAN_BENCH_REPETITIONS", "15")
-        subprocess.run([BUILD / "bench/engine_bench", f"--benchmark_repetitions={repetitions}",
-                        "--benchmark_report_aggregates_only=true", "--benchmark_out_format=json",
-                        f"--benchmark_out={results / 'engine.json'}"], stdout=out, stderr=subprocess.STDOUT,
-                       check=True)
+        subprocess.run([BUILD / "bench/engine_bench", "--benchmark_report_aggregates_only=true",
+                        f"--benchmark_repetitions={os.environ.get('ORVAN_BENCH_REPETITIONS', '15')}",
+                        "--benchmark_out_format=json", f"--benchmark_out={results / 'engine.json'}"],
+                       stdout=out, stderr=subprocess.STDOUT, check=True)
     quiet = harness.clean_env(RECORDING_RAYLIB_LOG=None, LD_LIBRARY_PATH=BUILD / "tests/recording_raylib")
     (results / "frames.txt").write_text(f"{LOW} {HIGH}\n")
     for frames in (LOW, HIGH):
         say(f"callgrind, {frames} frames")
         with open(results / f"callgrind.{frames}.log", "w") as log:
-            subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={results}/callgrind.{frames}",
-                            EXE], env=dict(quiet, RECORDING_RAYLIB_FRAMES=str(frames)), stdout=log, stderr=log,
-                           check=True)
+            subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={results}/callgrind.{frames}", EXE],
+                           env=dict(quiet, RECORDING_RAYLIB_FRAMES=str(frames)), stdout=log, stderr=log, check=True)
     say(f"heap allocations, frames {LOW} to {HIGH}")
     probe = dict(LD_PRELOAD=str(BUILD / "bench/liballoc_probe.so"), ORVAN_ALLOC_OUT=str(results / "allocs.txt"),
                  ORVAN_ALLOC_FROM_FRAME=str(LOW), ORVAN_ALLOC_TO_FRAME=str(HIGH), RECORDING_RAYLIB_FRAMES=str(HIGH))

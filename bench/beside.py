@@ -1,11 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""Sections 5 and 6 of docs/performance.md, which say how they measure: the
-program beside itself elsewhere, all drawn by Mesa's llvmpipe. web(): on the
-desktop (Xvfb, the pacing probe), then the web build's page (build/web, served
-on 127.0.0.1) in headless Chromium and in Firefox on Xvfb (driven by
-tests/system/browsers.py), its records as the page's "Method" names them.
-opengl(): the set-up's raylib (OpenGL 2.1) and one built with raylib's defaults
-(OpenGL 3.3 core) in turns under one Xvfb, its tables in opengl.md."""
+"""Sections 5 and 6 of docs/performance.md, which say how they measure: the program beside itself elsewhere, all
+drawn by Mesa's llvmpipe. web(): on the desktop (Xvfb, the pacing probe), then the web build's page (build/web, served
+on 127.0.0.1) in headless Chromium and in Firefox on Xvfb (driven by tests/system/browsers.py), its records as the
+page's "Method" names them. opengl(): the set-up's raylib (OpenGL 2.1) and one built with raylib's defaults (OpenGL
+3.3 core) in turns under one Xvfb, its tables in opengl.md."""
 import functools
 import gzip
 import http.server
@@ -26,8 +24,8 @@ import report
 
 
 def processes(root):
-    """{pid: (kind, CPU clock ticks, minor faults)} of ROOT and every process
-    under it; kind is Chromium's --type, Firefox's content process kind, or main."""
+    """{pid: (kind, CPU clock ticks, minor faults)} of ROOT and every process under it; kind is Chromium's --type,
+    Firefox's content process kind, or main."""
     found = {}
     for proc in [root, *root.children(recursive=True)]:
         try:
@@ -74,11 +72,6 @@ def in_browser(engine, binary, folder, url, intervals, env):
         browser.close()
 
 
-class Quiet(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
-
-
 def web(out, work, intervals):
     web = REPO / "build/web"
     for file in (EXE, BUILD / "bench/libpacing_probe.so", web / "orvan-demo-window.wasm"):
@@ -89,7 +82,8 @@ def web(out, work, intervals):
         f"date: {now()}\nchromium: {version('chromium')} (headless, --use-angle=gl-egl)\n"
         f"firefox: {version('firefox-esr')} (a window on Xvfb)\nemscripten: {version('emscripten')}\n"
         f"load before: {load()}\n")
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=str(web)))
+    quiet = type("Quiet", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *_: None})
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(quiet, directory=str(web)))
     threading.Thread(target=server.serve_forever, daemon=True).start()
     url = f"http://127.0.0.1:{server.server_address[1]}/orvan-demo-window.html"
     with running(displays.Xvfb(work, mark=work.name)) as xvfb, running(server, "shutdown"):
@@ -107,8 +101,7 @@ def web(out, work, intervals):
 
 
 def frame(xvfb, work, env, n=90):
-    """The window's contents at frame N exactly: the frame counter holds the
-    program there while the shot is taken."""
+    """The window's contents at frame N exactly: the frame counter holds the program there while the shot is taken."""
     hold = work / "program.frames.hold"
     program = harness.Program(EXE, BUILD / "tests/libframe_counter.so", work,
                               dict(env, ORVAN_FRAME_HOLD_AT=str(n)), cwd=work, mark=work.name)
@@ -128,8 +121,8 @@ def frame(xvfb, work, env, n=90):
 
 
 def opengl(results, work, other):
-    """Section 6: LIBDIR holds the other libraylib.so.600 (LD_LIBRARY_PATH comes
-    before the program's RUNPATH); frame 90 compared left of the frame-rate counter."""
+    """Section 6: OTHER holds the other libraylib.so.600 (LD_LIBRARY_PATH comes before the program's RUNPATH);
+    frame 90 compared left of the frame-rate counter."""
     builds = {"OpenGL 2.1 (the set-up's)": {}, "OpenGL 3.3 (raylib's default)": {"LD_LIBRARY_PATH": other}}
     runs = {name: [] for name in builds}
     with running(displays.Xvfb(work, mark=work.name)) as xvfb:

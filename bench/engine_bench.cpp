@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Micro-benchmarks of the engine's operations, and the floor of rotate(): the
-// two cosines and two sines of its angles, computed alone.
+// Micro-benchmarks of the engine's operations, and the floor of rotate(): the two cosines and two sines of its
+// angles, computed alone.
 //
-// Inputs and results pass through benchmark::DoNotOptimize on every iteration,
-// so that no call is folded, hoisted out of the loop or dropped. After the loop
-// each benchmark checks the last result: a subnormal value (or a NaN) would time
-// the processor's slow paths instead of the engine, and a wrong value would mean
-// the loop measured something else. A failed check makes the program exit with 1.
+// Inputs and results pass through benchmark::DoNotOptimize on every iteration, so that no call is folded, hoisted out
+// of the loop or dropped. After the loop each benchmark checks the last result: a subnormal value (or a NaN) would
+// time the processor's slow paths instead of the engine, and a wrong value would mean the loop measured something
+// else. A failed check makes the program exit with 1.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -83,8 +82,7 @@ void BM_normalize(benchmark::State& state) {
 }
 BENCHMARK(BM_normalize);
 
-// A length below the threshold: the fallback (0, 0, 0, 1). The squares
-// (1e-34 and less) are still normal numbers.
+// A length below the threshold: the fallback (0, 0, 0, 1). The squares (1e-34 and less) are still normal numbers.
 void BM_normalize_fallback(benchmark::State& state) {
     const HomVec4 a = {1e-17, -2e-17, 3e-17, 0.0};
     const auto normalize = [](HomVec4 v) { return v.normalize(); };
@@ -118,16 +116,14 @@ void BM_OrvanCamera_fromCartesian(benchmark::State& state) {
 }
 BENCHMARK(BM_OrvanCamera_fromCartesian);
 
-// rotate() of the same camera by the program's angles on every iteration:
-// independent calls, as the floor below.
+// rotate() of the same camera by the program's angles on every iteration: independent calls, as the floor below.
 void BM_rotate(benchmark::State& state) {
     const auto turn = [](const OrvanCamera& c, double yaw, double pitch) { return c.rotate(yaw, pitch); };
     expect(state, onSphere(measure(state, turn, programCamera(), kYaw, kPitch)), "rotate: unexpected result");
 }
 BENCHMARK(BM_rotate);
 
-// rotate() as the program uses it: each call turns the camera the previous
-// one returned, so every call waits for the one before.
+// rotate() as the program uses it: each call turns the camera the previous one returned, so waits for the one before.
 void BM_rotate_chained(benchmark::State& state) {
     OrvanCamera cam = programCamera();
     double yaw = kYaw;
@@ -142,11 +138,9 @@ void BM_rotate_chained(benchmark::State& state) {
 }
 BENCHMARK(BM_rotate_chained);
 
-// The floor rotate() cannot beat: the cosines and sines of its two angles,
-// written as rotate() writes them (the compiler pairs each cos with its sin
-// into one sincos call there and here alike).
+// The floor rotate() cannot beat: the cosines and sines of its two angles, written as rotate() writes them (the
+// compiler pairs each cos with its sin into one sincos call there and here alike).
 void BM_rotate_floor_sincos(benchmark::State& state) {
-    // The four results in the four fields of a HomVec4.
     const auto sincos = [](double yaw, double pitch) {
         return HomVec4{std::cos(yaw), std::sin(yaw), std::cos(pitch), std::sin(pitch)};
     };

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The frame loop allocates nothing: the program, run for 610 frames against
-# the recording raylib (which, recording nothing, allocates nothing), makes no
-# heap allocation between the end of frame 10 and the end of frame 610. The
+# The frame loop allocates nothing: the program, run for 610 frames against the recording raylib (which, recording
+# nothing, allocates nothing), makes no heap allocation between the end of frame 10 and the end of frame 610. The
 # probe must also have seen the allocations of start-up, or it counted nothing.
 #
 # usage: frame_allocs_test.sh PROGRAM ALLOC_PROBE RECORDING_RAYLIB_DIR

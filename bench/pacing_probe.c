@@ -88,9 +88,7 @@ void SwapScreenBuffer(void) {
         getrusage(RUSAGE_SELF, &g_usage[0]);
     }
     if (g_count == g_wanted - 1) getrusage(RUSAGE_SELF, &g_usage[1]);
-    g_frame[g_count].presented = end;
-    g_frame[g_count].swap = end - begin;
-    g_frame[g_count].wait = g_wait_since_last;
+    g_frame[g_count] = (struct frame){.presented = end, .swap = end - begin, .wait = g_wait_since_last};
     g_wait_since_last = 0.0;
     ++g_count;
 }
@@ -135,8 +133,7 @@ __attribute__((destructor)) static void pacing_probe_report(void) {
         fprintf(out, "# cpu_seconds_per_frame %.6f\n", (cpu_seconds(&g_usage[1]) - cpu_seconds(&g_usage[0])) / n);
         fprintf(out, "# minor_faults_per_frame %.1f\n", (double)(g_usage[1].ru_minflt - g_usage[0].ru_minflt) / n);
     }
-    fprintf(out, "# peak_rss_kib %ld\n", ru.ru_maxrss);
-    fprintf(out, "# wait_calls %ld\n", g_wait_calls);
+    fprintf(out, "# peak_rss_kib %ld\n# wait_calls %ld\n", ru.ru_maxrss, g_wait_calls);
     for (long i = 0; i < g_count; ++i) {
         const double interval = i == 0 ? 0.0 : (g_frame[i].presented - g_frame[i - 1].presented) * 1e3;
         fprintf(out, "%ld %.6f %.6f %.6f %.6f\n", i, (g_frame[i].presented - g_frame[0].presented) * 1e3, interval,

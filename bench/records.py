@@ -1,9 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""What bench/'s scripts share: where the build is (ORVAN_BUILD_DIR, by
-default build/default), the system tests' harness on the import path, the
-statistics (percentiles by nearest rank, the median; over samples in time, the
-lowest in a span, rates over windows, the longest time a counter stood still),
-a run with the pacing probe (bench/pacing_probe.c), and reading the records."""
+"""What bench/'s scripts share: where the build is (ORVAN_BUILD_DIR, by default build/default), the system tests'
+harness on the import path, the statistics (percentiles by nearest rank, the median; over samples in time, the lowest
+in a span, rates over windows, the longest time a counter stood still), a run with the pacing probe
+(bench/pacing_probe.c), and reading the records."""
 import contextlib
 import math
 import os
@@ -24,8 +23,7 @@ import harness  # noqa: E402
 
 
 def nearest_rank(sorted_values, p):
-    """The p-th percentile by nearest rank: the smallest value with at least
-    p % of the values at or below it."""
+    """The p-th percentile by nearest rank: the smallest value with at least p % of the values at or below it."""
     return sorted_values[max(1, math.ceil(p / 100.0 * len(sorted_values))) - 1]
 
 
@@ -36,15 +34,13 @@ def summary(values):
 
 
 def lowest(t, values, i, until):
-    """The lowest of values[i:] taken before time UNTIL (values[i] at least,
-    whatever its time); T ascends."""
+    """The lowest of values[i:] taken before time UNTIL (values[i] at least, whatever its time); T ascends."""
     return min([values[i]] + [v for at, v in zip(t[i:], values[i:]) if at < until])
 
 
 def window_rates(t, counts, i, window):
-    """Rates of a counter over consecutive windows from sample i: a window ends
-    at the first sample at least WINDOW - 0.5 after its start (the last sample
-    ends one if no window has ended before). A list of (start, rate)."""
+    """Rates of a counter over consecutive windows from sample i: a window ends at the first sample at least
+    WINDOW - 0.5 after its start (the last sample ends one if no window has ended before). A list of (start, rate)."""
     rates, s = [], i
     for j in range(i + 1, len(t)):
         if t[j] - t[s] >= window - 0.5 or (j == len(t) - 1 and not rates):
@@ -54,8 +50,7 @@ def window_rates(t, counts, i, window):
 
 
 def longest_still(t, counts, i):
-    """The longest time from sample i on during which a counter did not grow:
-    (seconds, the time it last grew before that)."""
+    """The longest time from sample i on during which a counter did not grow: (seconds, when it last grew before)."""
     longest, at, since = 0.0, t[i], i
     for j in range(i + 1, len(t)):
         if counts[j] > counts[since]:
@@ -63,6 +58,11 @@ def longest_still(t, counts, i):
         elif t[j] - t[since] > longest:
             longest, at = t[j] - t[since], t[since]
     return longest, at
+
+
+def say(text):
+    """TEXT, after the running script's name."""
+    print(f"{Path(sys.argv[0]).stem}: {text}", flush=True)
 
 
 def load():
@@ -83,8 +83,7 @@ def version(package):
 
 @contextlib.contextmanager
 def running(server, stop="stop"):
-    """SERVER (a display server of tests/system/displays.py, or another with
-    a method named STOP), stopped at the end."""
+    """SERVER (of tests/system/displays.py, or another with a method named STOP), stopped at the end."""
     try:
         yield server
     finally:
@@ -92,8 +91,7 @@ def running(server, stop="stop"):
 
 
 def pace(results, work, name, env, frames=601):
-    """One run of the program for FRAMES frames with the pacing probe, its
-    record in RESULTS/NAME.txt, its output in RESULTS/NAME.out and .err."""
+    """The program run for FRAMES frames with the pacing probe: record RESULTS/NAME.txt, output NAME.out and .err."""
     env = dict(env, LD_PRELOAD=str(BUILD / "bench/libpacing_probe.so"), ORVAN_PACING_FRAMES=str(frames),
                ORVAN_PACING_OUT=str(results / f"{name}.txt"), ORVAN_PACING_START_NS=str(time.time_ns()))
     program = harness.Process([str(EXE)], name, results, env=env, cwd=work, mark=work.name)
@@ -101,21 +99,16 @@ def pace(results, work, name, env, frames=601):
         raise harness.Failed(f"the program ({name}) ended with {status}\n{harness.tail(program.err)}")
 
 
-def keys(path, prefix=""):
-    """The "[PREFIX]key value" (or "key: value") lines of a file, as a dict."""
+def keys(path, prefix="", sep=None):
+    """The "[PREFIX]key value" lines of a file (SEP ":": "key: value", the key may hold spaces), as a dict."""
     with open(path) as f:
-        pairs = (line[len(prefix):].strip().split(None, 1) for line in f if line.startswith(prefix))
-        return {p[0].rstrip(":"): p[1] for p in pairs if len(p) == 2}
-
-
-def machine(path):
-    with open(path) as f:
-        return {k.strip(): v.strip() for k, _, v in (line.partition(":") for line in f) if v}
+        pairs = (line[len(prefix):].split(sep, 1) for line in f if line.startswith(prefix))
+        return {p[0].strip(): p[1].strip() for p in pairs if len(p) == 2}
 
 
 def callgrind_self_costs(path):
-    """Self cost (Ir) of every (object, function) in a callgrind output file;
-    a call's inclusive cost (the line after calls=) is not a self cost."""
+    """Self cost (Ir) of every (object, function) in a callgrind output file; a call's inclusive cost (the line
+    after calls=) is not a self cost."""
     names, costs, current, skip = {"ob": {}, "fn": {}}, defaultdict(int), {"ob": "", "fn": ""}, False
     with open(path) as f:
         for line in f:

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""The tables of docs/performance.md, and its plot, from the results
-bench/bench.py collected (each part read where its table is made); the
-page's prose is written by hand around them.
+"""The tables of docs/performance.md, and its plot, from the results bench/bench.py collected (each part read where
+its table is made); the page's prose is written by hand around them.
 
 usage: report.py RESULTS_DIR [--plot OUT.png]   (--plot: section 3's frame intervals, by gnuplot)
 """
@@ -12,7 +11,7 @@ import subprocess
 import sys
 from collections import defaultdict
 
-from records import REPO, callgrind_self_costs, group, keys, machine, median, pacing, summary
+from records import REPO, callgrind_self_costs, group, keys, median, pacing, summary
 
 ORDER = "date cpu cores kernel os compiler glibc mesa raylib xvfb weston chromium firefox emscripten".split() + [
     "load before", "load after"]
@@ -36,12 +35,11 @@ def report(results):
     at, out = lambda *p: os.path.join(results, *p), []  # noqa: E731
     has = lambda *names: all(os.path.exists(at(n)) for n in names)  # noqa: E731
     if has("machine.txt"):
-        found = machine(at("machine.txt"))
+        found = keys(at("machine.txt"), sep=":")
         order = [k for k in ORDER if k in found] + [k for k in found if k not in ORDER]
         out += ["## Machine", ""] + [f"- {k}: {found[k]}" for k in order] + [""]
     if has("engine.json", "frames.txt", "allocs.txt", "pacing.txt"):
-        with open(at("engine.json")) as f:
-            runs = [b for b in json.load(f)["benchmarks"] if b.get("aggregate_name") == "median"]
+        runs = [b for b in json.load(open(at("engine.json")))["benchmarks"] if b.get("aggregate_name") == "median"]
         if any(b["time_unit"] != "ns" for b in runs):
             sys.exit("report: a benchmark not timed in ns")
         med = {b["run_name"]: (b["real_time"], b["cpu_time"]) for b in runs}
@@ -129,17 +127,14 @@ def web(folder):
     """Section 5's tables, from bench/beside.py's records."""
     desktop = pacing(os.path.join(folder, "desktop.txt"))
     d = summary([r[2] for r in desktop["rows"][1:]])
-    runs = {}
-    for engine in ("chromium", "firefox"):
-        with open(os.path.join(folder, f"{engine}.json")) as f:
-            runs[engine] = json.load(f)
-        if not runs[engine].get("intervals"):
-            sys.exit(f"report: {folder}/{engine}.json holds no frame intervals")
+    runs = {engine: json.load(open(os.path.join(folder, f"{engine}.json"))) for engine in ("chromium", "firefox")}
+    if empty := [engine for engine, run in runs.items() if not run.get("intervals")]:
+        sys.exit(f"report: {folder}/{empty[0]}.json holds no frame intervals")
     rows = [("desktop (Xvfb)", f"{desktop['startup_ms']:.0f} ms after the start", d)] + [
         (label, f"{runs[e]['firstFrameMs']:.0f} ms after navigation", summary(runs[e]["intervals"]))
         for e, label in (("chromium", "Chromium (headless)"), ("firefox", "Firefox (a window on Xvfb)"))]
-    out = [f"## 5. The browser beside the desktop ({d['n']} intervals each)", ""]
-    out += [f"- {k}: {v}" for k, v in machine(os.path.join(folder, "machine.txt")).items()] + [""]
+    out = [f"## 5. The browser beside the desktop ({d['n']} intervals each)", ""] + [
+        f"- {k}: {v}" for k, v in keys(os.path.join(folder, "machine.txt"), sep=":").items()] + [""]
     out += table(["", "first frame", "p50", "p90", "p99", "max", "frames per second by p50", "p50 / desktop's"],
                  [[label, first, *(f"{f[k]:.1f} ms" for k in ("p50", "p90", "p99", "max")), f"{1000 / f['p50']:.0f}",
                    f"{f['p50'] / d['p50']:.2f}"] for label, first, f in rows]) + [""]
@@ -172,8 +167,7 @@ def plot(results, png):
 
 
 def text(results):
-    """The tables, checked to name no folder of this machine (.deps may link
-    elsewhere): paths on the page are the repository's."""
+    """The tables, checked to name no folder of this machine (.deps may link elsewhere): paths are the repository's."""
     out = "\n".join(report(results)) + "\n"
     for root in {str(REPO), os.path.realpath(REPO), os.path.realpath(REPO / ".deps")}:
         if root + "/" in out:

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Soak: runs orvan-demo-window in a real window under Xvfb for a given time,
-sampling its memory and the frames it has finished, then ends it with Esc;
-passes or fails. `scripts/bench.sh soak` builds the program and runs this;
+"""Soak: runs orvan-demo-window in a real window under Xvfb for a given time, sampling its memory and the frames it
+has finished, then ends it with Esc; passes or fails. `scripts/bench.sh soak` builds the program and runs this;
 docs/testing.md ("Reliability") says what it measures and when it fails.
 
 usage: soak.py [SECONDS [WARMUP_SECONDS]]   (default 1800 and 60)
@@ -14,17 +13,13 @@ import tempfile
 import time
 from pathlib import Path
 
-from records import BUILD, load, longest_still, lowest, median, window_rates
+from records import BUILD, load, longest_still, lowest, median, say, window_rates
 import displays
 import harness
 
 INTERVAL, WINDOW = 2, 60  # seconds between samples; of a window of the trend and of the frame rate
 MAX_GROWTH_KIB, STALL_S, ESC_S, SLOW_FPS = 64, 10, 2, 55
 STEP_KIB, STEP_SPAN = 64, 10  # a rise of the floor over the next 10 seconds reported as a step
-
-
-def say(text):
-    print(f"soak: {text}", flush=True)
 
 
 def memory_kib(program):
@@ -38,8 +33,8 @@ def memory_kib(program):
 
 
 def run(duration, warmup, folder, log):
-    """Runs the program for DURATION seconds; its samples and its exit status
-    after Esc ("timeout" if it did not end within ESC_S seconds)."""
+    """Runs the program for DURATION seconds; its samples and its exit status after Esc ("timeout" if it did not
+    end within ESC_S seconds)."""
     mark = os.urandom(8).hex()
     (folder / "cwd").mkdir()
     xvfb = displays.Xvfb(folder, mark=mark)
@@ -55,8 +50,7 @@ def run(duration, warmup, folder, log):
             time.sleep(max(0.0, start + at - time.monotonic()))
             if (memory := memory_kib(program)) is None:
                 raise harness.Failed(f"the program ended by itself after about {at} s\n{harness.tail(program.err)}")
-            rss, hwm, anon, file, shmem = memory
-            samples.append((time.monotonic() - start, rss, hwm, program.frames(), anon, file, shmem))
+            samples.append((time.monotonic() - start, *memory[:2], program.frames(), *memory[2:]))
             for out in (sys.stdout, log):
                 print("%.2f %d %d %d %d %d %d" % samples[-1], file=out, flush=True)
         xvfb.send_escape(window)
@@ -71,15 +65,19 @@ def run(duration, warmup, folder, log):
         say(f"load at the end {load()}")
 
 
+def holds(ok, failure):
+    if not ok:
+        say(f"FAIL {failure}")
+    return ok
+
+
 def judge(samples, duration, warmup, status):
     """Prints the figures; True if the soak holds."""
     t, rss, hwm, frames, anon = ([s[k] for s in samples] for k in range(5))
     end = len(t) - 1
     base = next((i for i, at in enumerate(t) if at >= warmup), None)
-    if base is None:
-        say("FAIL no sample after the warm-up")
+    if not holds(base is not None, "no sample after the warm-up"):
         return False
-    ok = True
     peak = max(range(len(t)), key=lambda i: (rss[i], -i))
     say(f"VmRSS first {rss[0]} KiB at {t[0]:.0f} s, after the warm-up {rss[base]} KiB at {t[base]:.0f} s, "
         f"end {rss[end]} KiB at {t[end]:.0f} s, highest sample {rss[peak]} KiB at {t[peak]:.0f} s")
@@ -97,10 +95,7 @@ def judge(samples, duration, warmup, status):
             before = floor
     for at, was, now in steps[:10]:
         say(f"step of RssAnon at {at:.0f} s: {now - was:+d} KiB ({was} to {now} KiB)")
-    if len(steps) > 10:
-        say(f"... {len(steps)} steps in all")
-    if not steps:
-        say("no step of RssAnon after the warm-up")
+    say(f"{len(steps)} steps of RssAnon after the warm-up" + (", the first 10 above" if len(steps) > 10 else ""))
 
     # Trend: the floor over the window from one third of the run, and over the last.
     third = next((i for i in range(base, end) if t[i] >= max(duration / 3, t[base])), end)
@@ -111,9 +106,7 @@ def judge(samples, duration, warmup, status):
     say(f"RssAnon first {anon[0]} KiB at {t[0]:.0f} s, end {anon[end]} KiB; floor {first_floor} KiB in "
         f"{t[third]:.0f}-{t[third] + span:.0f} s, {last_floor} KiB in {t[last]:.0f}-{t[end]:.0f} s: "
         f"growth {growth} KiB (limit {MAX_GROWTH_KIB} KiB)")
-    if growth > MAX_GROWTH_KIB:
-        say("FAIL memory grew to the end of the run")
-        ok = False
+    ok = holds(growth <= MAX_GROWTH_KIB, "memory grew to the end of the run")
 
     measured = t[end] - t[base]
     window = min(measured, WINDOW)
@@ -126,16 +119,10 @@ def judge(samples, duration, warmup, status):
             f"{sum(r < SLOW_FPS for _, r in rates)} under {SLOW_FPS}")
 
     still, since = longest_still(t, frames, base)
-    if still >= STALL_S:
-        say(f"FAIL no frame finished for {still:.0f} s from {since:.0f} s")
-        ok = False
-    else:
-        say(f"frames kept coming (longest time without one under {STALL_S} s)")
+    say(f"longest time without a finished frame {still:.0f} s from {since:.0f} s (limit under {STALL_S} s)")
+    ok = holds(still < STALL_S, f"no frame finished for {still:.0f} s from {since:.0f} s") and ok
     say(f"Esc after the soak: exit status {status}")
-    if status != 0:
-        say(f"FAIL the program did not end with 0 within {ESC_S} s of Esc")
-        ok = False
-    return ok
+    return holds(status == 0, f"the program did not end with 0 within {ESC_S} s of Esc") and ok
 
 
 def main(argv):
