@@ -15,16 +15,13 @@
  * Output, one "key value" a line: allocations_total, allocations_window, window_from_frame, window_to_frame, frames
  * (frames begun), window_complete (1 if both ends of the window were reached).
  */
-#include <dlfcn.h>
 #include <malloc.h>
 #include <raylib.h>
 #include <stdbool.h>
-#include <stddef.h>
-#include <stdio.h>
-#include <stdlib.h>
 
-/* glibc's allocator under its own names: no dlsym, so no recursion. */
-/* NOLINTBEGIN(bugprone-reserved-identifier): these are glibc's names */
+#include "probe.h" /* dlfcn.h, stdio.h, stdlib.h */
+
+/* glibc's allocator under its own names, no dlsym so no recursion: NOLINTBEGIN(bugprone-reserved-identifier) */
 extern void* __libc_malloc(size_t size);
 extern void* __libc_calloc(size_t nmemb, size_t size);
 extern void* __libc_realloc(void* ptr, size_t size);
@@ -70,21 +67,15 @@ __attribute__((constructor)) static void alloc_probe_start(void) {
 bool WindowShouldClose(void) {
     if (g_frames == g_from) g_at_from = __atomic_load_n(&g_total, __ATOMIC_RELAXED);
     if (g_frames == g_to) g_at_to = __atomic_load_n(&g_total, __ATOMIC_RELAXED);
-    if (g_next == NULL) g_next = (bool (*)(void))dlsym(RTLD_NEXT, "WindowShouldClose");
-    if (g_next == NULL) abort();
+    if (g_next == NULL) g_next = (bool (*)(void))probe_next("WindowShouldClose");
     const bool close = g_next();
     if (!close) ++g_frames;
     return close;
 }
 
 __attribute__((destructor)) static void alloc_probe_report(void) {
-    const char* path = getenv("ORVAN_ALLOC_OUT");
-    if (path == NULL || path[0] == '\0') return;
-    FILE* out = fopen(path, "w");
-    if (out == NULL) {
-        perror("alloc probe: cannot open ORVAN_ALLOC_OUT");
-        return;
-    }
+    FILE* out = probe_out("ORVAN_ALLOC_OUT");
+    if (out == NULL) return;
     const bool complete = g_at_from >= 0 && g_at_to >= 0;
     fprintf(out, "allocations_total %ld\nallocations_window %ld\nwindow_from_frame %ld\nwindow_to_frame %ld\n", g_total,
             complete ? g_at_to - g_at_from : 0L, g_from, g_to);

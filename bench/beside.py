@@ -74,9 +74,9 @@ def in_browser(engine, binary, folder, url, intervals, env):
 
 def web(out, work, intervals):
     web = REPO / "build/web"
-    for file in (EXE, BUILD / "bench/libpacing_probe.so", web / "orvan-demo-window.wasm"):
-        if not file.exists():
-            raise harness.Failed(f"{file} missing: scripts/bench.sh web builds it")
+    needed = (EXE, BUILD / "bench/libpacing_probe.so", web / "orvan-demo-window.wasm")
+    if missing := [file for file in needed if not file.exists()]:
+        raise harness.Failed(f"{missing[0]} missing: scripts/bench.sh web builds it")
     out.mkdir(parents=True)
     (out / "machine.txt").write_text(
         f"date: {now()}\nchromium: {version('chromium')} (headless, --use-angle=gl-egl)\n"

@@ -16,9 +16,7 @@
 
 namespace {
 
-using orvan::AffineCard;
-using orvan::HomVec4;
-using orvan::OrvanCamera;
+using orvan::AffineCard, orvan::HomVec4, orvan::OrvanCamera;
 
 bool g_check_failed = false;
 
@@ -159,9 +157,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (g_check_failed) {
+    if (g_check_failed)
         std::fputs("engine_bench: a benchmark's result check failed; its figures are not valid\n", stderr);
-        return 1;
-    }
-    return 0;
+    return g_check_failed ? 1 : 0;
 }

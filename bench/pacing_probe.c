@@ -20,30 +20,25 @@
  * peak_rss_kib, wait_calls), then one line a frame: index, presented at (ms after frame 0), interval to the previous
  * frame (ms), swap (ms), wait (ms) spent in WaitTime since the previous frame.
  */
-#include <dlfcn.h>
 #include <malloc.h>
 #include <raylib.h>
 #include <stdbool.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <time.h>
 
+#include "probe.h" /* dlfcn.h, stdio.h, stdlib.h */
+
 enum { kMaxFrames = 100000 };
 
-struct frame {
-    double presented;  // s, CLOCK_MONOTONIC
-    double swap;       // s
-    double wait;       // s
-};
-
-static struct frame g_frame[kMaxFrames];
+static struct frame {
+    double presented, swap, wait;  // s; presented on CLOCK_MONOTONIC
+} g_frame[kMaxFrames];
 static long g_wanted = 601;
 static long g_count;
 static double g_wait_since_last;
 static long g_wait_calls;
 static double g_first_realtime;
-static struct rusage g_usage[2];  // at the first and at the last recorded frame
+static struct rusage g_usage[3];  // at the first and at the last recorded frame, and at exit
 
 static void (*g_next_swap)(void);
 static void (*g_next_wait)(double);
@@ -62,15 +57,6 @@ static double cpu_seconds(const struct rusage* ru) {
            (double)ru->ru_stime.tv_usec * 1e-6;
 }
 
-static void* next(const char* name) {
-    void* f = dlsym(RTLD_NEXT, name);
-    if (f == NULL) {
-        fprintf(stderr, "pacing probe: %s not found after the probe\n", name);
-        abort();
-    }
-    return f;
-}
-
 __attribute__((constructor)) static void pacing_probe_start(void) {
     const char* frames = getenv("ORVAN_PACING_FRAMES");
     if (frames != NULL) g_wanted = strtol(frames, NULL, 10);
@@ -78,7 +64,7 @@ __attribute__((constructor)) static void pacing_probe_start(void) {
 }
 
 void SwapScreenBuffer(void) {
-    if (g_next_swap == NULL) g_next_swap = (void (*)(void))next("SwapScreenBuffer");
+    if (g_next_swap == NULL) g_next_swap = (void (*)(void))probe_next("SwapScreenBuffer");
     const double begin = now(CLOCK_MONOTONIC);
     g_next_swap();
     const double end = now(CLOCK_MONOTONIC);
@@ -94,7 +80,7 @@ void SwapScreenBuffer(void) {
 }
 
 void WaitTime(double seconds) {
-    if (g_next_wait == NULL) g_next_wait = (void (*)(double))next("WaitTime");
+    if (g_next_wait == NULL) g_next_wait = (void (*)(double))probe_next("WaitTime");
     const double begin = now(CLOCK_MONOTONIC);
     g_next_wait(seconds);
     g_wait_since_last += now(CLOCK_MONOTONIC) - begin;
@@ -102,27 +88,21 @@ void WaitTime(double seconds) {
 }
 
 bool WindowShouldClose(void) {
-    if (g_next_should_close == NULL) g_next_should_close = (bool (*)(void))next("WindowShouldClose");
+    if (g_next_should_close == NULL) g_next_should_close = (bool (*)(void))probe_next("WindowShouldClose");
     return g_next_should_close() || g_count >= g_wanted;
 }
 
 int mallopt(int param, int val) {
     const char* ignore = getenv("ORVAN_PACING_IGNORE_MALLOPT");
     if (ignore != NULL && ignore[0] == '1') return 1;
-    if (g_next_mallopt == NULL) g_next_mallopt = (int (*)(int, int))next("mallopt");
+    if (g_next_mallopt == NULL) g_next_mallopt = (int (*)(int, int))probe_next("mallopt");
     return g_next_mallopt(param, val);
 }
 
 __attribute__((destructor)) static void pacing_probe_report(void) {
-    const char* path = getenv("ORVAN_PACING_OUT");
-    if (path == NULL || path[0] == '\0') return;
-    FILE* out = fopen(path, "w");
-    if (out == NULL) {
-        perror("pacing probe: cannot open ORVAN_PACING_OUT");
-        return;
-    }
-    struct rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
+    FILE* out = probe_out("ORVAN_PACING_OUT");
+    if (out == NULL) return;
+    getrusage(RUSAGE_SELF, &g_usage[2]);
     const char* start = getenv("ORVAN_PACING_START_NS");
     fprintf(out, "# frames %ld\n", g_count);
     if (start != NULL && g_count > 0) {
@@ -133,7 +113,7 @@ __attribute__((destructor)) static void pacing_probe_report(void) {
         fprintf(out, "# cpu_seconds_per_frame %.6f\n", (cpu_seconds(&g_usage[1]) - cpu_seconds(&g_usage[0])) / n);
         fprintf(out, "# minor_faults_per_frame %.1f\n", (double)(g_usage[1].ru_minflt - g_usage[0].ru_minflt) / n);
     }
-    fprintf(out, "# peak_rss_kib %ld\n# wait_calls %ld\n", ru.ru_maxrss, g_wait_calls);
+    fprintf(out, "# peak_rss_kib %ld\n# wait_calls %ld\n", g_usage[2].ru_maxrss, g_wait_calls);
     for (long i = 0; i < g_count; ++i) {
         const double interval = i == 0 ? 0.0 : (g_frame[i].presented - g_frame[i - 1].presented) * 1e3;
         fprintf(out, "%ld %.6f %.6f %.6f %.6f\n", i, (g_frame[i].presented - g_frame[0].presented) * 1e3, interval,

@@ -1,8 +1,6 @@
 # SPDX-License-Identifier: MIT
 """What bench/'s scripts share: where the build is (ORVAN_BUILD_DIR, by default build/default), the system tests'
-harness on the import path, the statistics (percentiles by nearest rank, the median; over samples in time, the lowest
-in a span, rates over windows, the longest time a counter stood still), a run with the pacing probe
-(bench/pacing_probe.c), and reading the records."""
+harness on the import path, the statistics, a run with the pacing probe (bench/pacing_probe.c), reading the records."""
 import contextlib
 import math
 import os
@@ -107,8 +105,7 @@ def keys(path, prefix="", sep=None):
 
 
 def callgrind_self_costs(path):
-    """Self cost (Ir) of every (object, function) in a callgrind output file; a call's inclusive cost (the line
-    after calls=) is not a self cost."""
+    """Self cost (Ir) of every (object, function) in a callgrind profile; the line after calls= is not a self cost."""
     names, costs, current, skip = {"ob": {}, "fn": {}}, defaultdict(int), {"ob": "", "fn": ""}, False
     with open(path) as f:
         for line in f:

@@ -33,8 +33,7 @@ def memory_kib(program):
 
 
 def run(duration, warmup, folder, log):
-    """Runs the program for DURATION seconds; its samples and its exit status after Esc ("timeout" if it did not
-    end within ESC_S seconds)."""
+    """Runs the program for DURATION seconds: its samples, and its exit status after Esc ("timeout" past ESC_S s)."""
     mark = os.urandom(8).hex()
     (folder / "cwd").mkdir()
     xvfb = displays.Xvfb(folder, mark=mark)
@@ -108,8 +107,7 @@ def judge(samples, duration, warmup, status):
         f"growth {growth} KiB (limit {MAX_GROWTH_KIB} KiB)")
     ok = holds(growth <= MAX_GROWTH_KIB, "memory grew to the end of the run")
 
-    measured = t[end] - t[base]
-    window = min(measured, WINDOW)
+    measured, window = t[end] - t[base], min(t[end] - t[base], WINDOW)
     rates = window_rates(t, frames, base, window)
     if rates:  # none if a single sample follows the warm-up
         slowest, fastest = min(rates, key=lambda r: r[1]), max(rates, key=lambda r: r[1])
