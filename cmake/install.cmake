@@ -1,30 +1,11 @@
 # SPDX-License-Identifier: MIT
-# What `cmake --install` puts where (paths relative to the install prefix):
-#
-#   component runtime (the program, also what the .deb holds)
-#     bin/orvan-demo-window
-#     <libdir>/orvan-demo-window/libraylib.so.600  the raylib it was built with,
-#                                                 unless that one is on the
-#                                                 system's library path
-#     share/applications/orvan-demo-window.desktop
-#     share/icons/hicolor/scalable/apps/orvan-demo-window.svg   its icon
-#     share/metainfo/orvan-demo-window.metainfo.xml   AppStream, for software centres
-#     share/man/man1/orvan-demo-window.1.gz
-#     share/doc/orvan-demo-window/copyright      MIT; with a bundled raylib
-#                                                 also its and GLFW's notices
-#     share/doc/orvan-demo-window/changelog.gz
-#   component development (the engine for other programs; needs no raylib)
-#     include/orvan/orvan_kernel.hpp, orvan_raylib.hpp
-#     <libdir>/liborvan_engine.a (or .so with BUILD_SHARED_LIBS)
-#     <libdir>/cmake/orvan/    find_package(orvan CONFIG) gives orvan::engine
-#     <libdir>/pkgconfig/orvan.pc
-#     share/doc/liborvan-dev/copyright, changelog.gz
-#
-# <libdir> is GNUInstallDirs' choice: lib, or with the prefix /usr on Debian
-# the multiarch lib/x86_64-linux-gnu (the release preset, and so the .deb).
-# The documents are laid out as Debian wants them in a package: the copyright
-# file in its machine-readable format, changelog and manual page compressed
-# with gzip -9n (no name, no time stamp: the same bytes on every build).
+# What `cmake --install` puts where: component runtime (the program, also the
+# .deb orvan-demo-window) and component development (the engine, its headers,
+# CMake package and pkg-config file: liborvan-dev). <libdir> is GNUInstallDirs'
+# choice: lib, or the multiarch lib/x86_64-linux-gnu with the prefix /usr on
+# Debian (the release preset, and so the .deb). The documents are laid out as
+# Debian wants them in a package: a machine-readable copyright file, changelog
+# and manual page compressed with gzip -9n (the same bytes on every build).
 #
 # The engine's exact-float flags are private compile options of the library:
 # its headers hold only declarations and constants, so a program linking the
@@ -32,20 +13,12 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# ---- the engine ---------------------------------------------------------------
-
-set_target_properties(orvan_engine PROPERTIES
-  EXPORT_NAME engine
-  VERSION ${PROJECT_VERSION}
-  SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}
-  PUBLIC_HEADER "src/orvan_kernel.hpp;src/orvan_raylib.hpp")
-# Installed, the headers are included as <orvan/orvan_kernel.hpp>.
+set_target_properties(orvan_engine PROPERTIES EXPORT_NAME engine VERSION ${PROJECT_VERSION}
+  SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR} PUBLIC_HEADER "src/orvan_kernel.hpp;src/orvan_raylib.hpp")
 target_include_directories(orvan_engine PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-
-install(TARGETS orvan_engine EXPORT orvanTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
-  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvan COMPONENT development)
+install(TARGETS orvan_engine EXPORT orvanTargets COMPONENT development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvan)
 
 set(ORVAN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/orvan)
 install(EXPORT orvanTargets NAMESPACE orvan:: DESTINATION ${ORVAN_CMAKE_DIR} COMPONENT development)
@@ -55,28 +28,21 @@ configure_package_config_file(cmake/orvanConfig.cmake.in ${PROJECT_BINARY_DIR}/o
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/orvanConfigVersion.cmake COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/orvanConfig.cmake ${PROJECT_BINARY_DIR}/orvanConfigVersion.cmake
   DESTINATION ${ORVAN_CMAKE_DIR} COMPONENT development)
-
-# The .pc file finds the prefix from its own place, so it stays right under
-# `cmake --install --prefix` and in a package.
+# The .pc file finds the prefix from its own place: right under `--prefix` and in a package.
 file(RELATIVE_PATH ORVAN_PC_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 configure_file(cmake/orvan.pc.in ${PROJECT_BINARY_DIR}/orvan.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/orvan.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
-# ---- the program ---------------------------------------------------------------
-
 if(TARGET orvan-demo-window)
   install(TARGETS orvan-demo-window RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-  install(FILES data/orvan-demo-window.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
-    COMPONENT runtime)
+  install(FILES data/orvan-demo-window.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT runtime)
   install(FILES data/orvan-demo-window.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
     COMPONENT runtime)
-  install(FILES data/orvan-demo-window.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
-    COMPONENT runtime)
+  install(FILES data/orvan-demo-window.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT runtime)
 
-  # raylib 6.0 built by scripts/setup-deps.sh (or from any other place the
-  # loader does not search) goes with the program into a folder of its own,
-  # found through the executable's RUNPATH; never into the system's folders.
-  set(ORVAN_RAYLIB_LIBRARY "")
+  # A raylib 6.0 the loader does not find by itself (scripts/setup-deps.sh
+  # builds one) goes with the program into a folder of its own, found through
+  # the executable's RUNPATH; never into the system's folders.
   get_target_property(ORVAN_RAYLIB_TYPE raylib TYPE)
   if(ORVAN_RAYLIB_TYPE STREQUAL "SHARED_LIBRARY")
     get_target_property(ORVAN_RAYLIB_CONFIGS raylib IMPORTED_CONFIGURATIONS)
@@ -88,9 +54,7 @@ if(TARGET orvan-demo-window)
   if(ORVAN_RAYLIB_LIBRARY AND NOT ORVAN_RAYLIB_LIBDIR IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
     set(ORVAN_BUNDLE_RAYLIB_DEFAULT ON)
   endif()
-  option(ORVAN_BUNDLE_RAYLIB "Install raylib with the program into lib/orvan-demo-window"
-    ${ORVAN_BUNDLE_RAYLIB_DEFAULT})
-
+  option(ORVAN_BUNDLE_RAYLIB "Install raylib with the program into lib/orvan-demo-window" ${ORVAN_BUNDLE_RAYLIB_DEFAULT})
   if(ORVAN_BUNDLE_RAYLIB)
     if(NOT ORVAN_RAYLIB_LIBRARY)
       message(FATAL_ERROR "ORVAN_BUNDLE_RAYLIB needs raylib as a shared library from its CMake package")
@@ -108,18 +72,17 @@ if(TARGET orvan-demo-window)
   endif()
 endif()
 
-# ---- documents ------------------------------------------------------------------
-
+# gzip -9n at configure time; reconfigures when SOURCE changes.
 find_program(ORVAN_GZIP gzip REQUIRED)
-function(orvan_gzip source output)  # gzip -9n at configure time; reconfigures when SOURCE changes
+function(orvan_gzip source output)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   execute_process(COMMAND ${ORVAN_GZIP} -9nc ${source} OUTPUT_FILE ${output} COMMAND_ERROR_IS_FATAL ANY)
 endfunction()
 
-# A licence notice FILE ("Copyright (c) ..." lines, then the terms) as the
-# fields of a Debian copyright file: HOLDERS gets the holders as a Copyright
-# field's value, TERMS the terms as a License paragraph's text, NOTICE the
-# whole file as text of a field (each line indented, empty lines as " .").
+# A licence notice FILE ("Copyright (c) ..." lines, then the terms) as fields of
+# a Debian copyright file: HOLDERS as a Copyright field's value, TERMS as a
+# License paragraph's text, NOTICE the whole file as a field's text (each line
+# indented, empty lines as " .").
 function(orvan_notice file holders terms notice)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
   file(READ ${file} text)
@@ -160,16 +123,11 @@ install(FILES ${ORVAN_DOCS}/development/copyright ${ORVAN_DOCS}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/liborvan-dev COMPONENT development)
 
 if(TARGET orvan-demo-window)
-  # A bundled raylib brings its notice and that of GLFW, built into it: both
-  # zlib. raylib also compiles in smaller libraries of others (cgltf, glad,
-  # qoi, tinyobj and more, several under the Expat licence, which asks for its
-  # notice in every copy); the copyright file of raylib's Debian source
-  # package lists them all with their licences and goes along too. The texts
-  # are kept in data/third-party/, copied from the sources scripts/setup-deps.sh
-  # builds (tests/package/test_package.py compares them), so that a build from
-  # any raylib 6.0 install ships them.
-  set(ORVAN_COPYRIGHT_RAYLIB "")
-  set(ORVAN_COPYRIGHT_ZLIB "")
+  # A bundled raylib brings its notice and that of GLFW built into it (zlib), and
+  # raylib's Debian copyright file, which lists the smaller libraries compiled
+  # into it (several Expat, which asks for its notice in every copy). The texts
+  # in data/third-party/ are copied from the sources scripts/setup-deps.sh builds
+  # (tests/package/ compares them), so a build from any raylib 6.0 ships them.
   if(ORVAN_BUNDLE_RAYLIB)
     orvan_notice(data/third-party/raylib-LICENSE RAYLIB_HOLDERS RAYLIB_TERMS RAYLIB_NOTICE)
     orvan_notice(data/third-party/glfw-LICENSE.md GLFW_HOLDERS GLFW_TERMS GLFW_NOTICE)

@@ -1,29 +1,20 @@
 # SPDX-License-Identifier: MIT
 # `cpack` in a build tree (or `cmake --workflow --preset release`) makes two
-# Debian packages from the components of cmake/install.cmake, under /usr:
-#
-#   orvan-demo-window_<version>_<arch>.deb   component runtime: the program,
-#       its private raylib and the desktop entry. Its dependencies are what
-#       dpkg-shlibdeps finds in the executable and the bundled raylib (libc6,
-#       libx11-6), plus the libraries GLFW inside raylib loads with dlopen:
-#       libGL.so.1 and the X11 extensions it uses for monitors, cursors and
-#       input. (raylib's audio libraries are loaded only by InitAudioDevice,
-#       which the program never calls.) It recommends what GLFW loads on
-#       Wayland instead: X11 does without them, a Wayland session needs them;
-#       and libdecor with its cairo plugin, which GLFW loads on a compositor
-#       that draws no title bars itself (GNOME, weston): without them the
-#       window has a blank bar with no title and no buttons there.
-#   liborvan-dev_<version>_<arch>.deb        component development: the engine's
-#       headers, static library, CMake package and pkg-config file.
-#
-# Each holds Debian's copyright file, changelog.gz and (the program) its manual
-# page; lintian finds no error or warning in either (tests/package/).
-# The release preset installs to /usr, so the libraries go to the multiarch
-# folder (pkg-config of cross builds looks there). CPack writes ldconfig into
-# postinst and postrm when a shared library lies in /usr/lib or a folder right
-# under it, and has no switch against it; the program's raylib lies one level
-# deeper, in /usr/lib/<multiarch>/orvan-demo-window, which ldconfig does not
-# scan anyway, so the packages have no maintainer scripts.
+# Debian packages, under /usr, from the components of cmake/install.cmake:
+# orvan-demo-window (runtime) and liborvan-dev (development), each with Debian's
+# copyright file and changelog.gz; lintian finds no error or warning in either
+# (tests/package/). The program's dependencies are what dpkg-shlibdeps finds in
+# it and the bundled raylib (libc6, libx11-6), plus what GLFW inside raylib
+# loads with dlopen: libGL.so.1 and the X11 extensions it uses for monitors,
+# cursors and input (raylib's audio libraries only InitAudioDevice loads, which
+# the program never calls). It recommends what GLFW loads on Wayland instead,
+# and libdecor with its cairo plugin, which GLFW loads on a compositor that
+# draws no title bars itself (GNOME, weston): without them the window's bar has
+# no title and no buttons there.
+# CPack writes ldconfig into postinst and postrm when a shared library lies in
+# /usr/lib or a folder right under it, and has no switch against it; the
+# program's raylib lies in /usr/lib/<multiarch>/orvan-demo-window, which
+# ldconfig does not scan anyway, so the packages have no maintainer scripts.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvan)
 set(CPACK_PACKAGE_VENDOR "Orvan")
@@ -34,7 +25,6 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_COMPONENTS_ALL runtime development)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 

@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
-# Provides raylib 6.0 as the plain target `raylib`: from its CMake package if
-# one is installed (or built by scripts/setup-deps.sh into .deps/prefix, which
-# the presets put on CMAKE_PREFIX_PATH), else from pkg-config.
+# raylib 6.0 as the target `raylib`: from its CMake package (scripts/setup-deps.sh
+# builds one into .deps/prefix, on the presets' CMAKE_PREFIX_PATH), else from pkg-config.
 find_package(raylib 6.0 CONFIG QUIET)
 if(raylib_FOUND AND raylib_VERSION VERSION_GREATER_EQUAL 6.1)
   message(FATAL_ERROR "raylib ${raylib_VERSION} found in ${raylib_DIR}; orvan-demo-window needs 6.0")

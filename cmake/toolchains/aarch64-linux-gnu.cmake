@@ -1,26 +1,21 @@
 # SPDX-License-Identifier: MIT
-# Cross build for 64-bit ARM Linux with Debian's cross compiler
-# (g++-aarch64-linux-gnu); programs built for the target, tests included, run
-# under QEMU's user-mode emulator (qemu-user) with the target's C and C++
+# Cross build for 64-bit ARM Linux with Debian's g++-aarch64-linux-gnu; the
+# programs, tests included, run under qemu-user with the target's C and C++
 # libraries from /usr/aarch64-linux-gnu.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(ORVAN_TARGET_ROOT /usr/aarch64-linux-gnu)
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 
-set(ORVAN_TARGET_TRIPLE aarch64-linux-gnu)
-set(ORVAN_TARGET_ROOT /usr/${ORVAN_TARGET_TRIPLE})
-set(CMAKE_C_COMPILER ${ORVAN_TARGET_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${ORVAN_TARGET_TRIPLE}-g++)
-
-# Libraries, headers and CMake packages come from the target's tree only; tools
-# from the build machine.
+# Libraries, headers and packages from the target's tree; programs from the build machine's.
 set(CMAKE_FIND_ROOT_PATH ${ORVAN_TARGET_ROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# qemu-user installs qemu-aarch64 (Debian 12 and 13); qemu-user-static's name
-# on Debian 12 is accepted too.
+# qemu-user's name, and qemu-user-static's on Debian 12.
 find_program(ORVAN_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static)
 if(NOT ORVAN_QEMU_AARCH64)
   message(FATAL_ERROR "qemu-aarch64 not found: run scripts/setup-deps.sh --tests (package qemu-user)")
