@@ -1,22 +1,20 @@
 # SPDX-License-Identifier: MIT
-"""The build installed into a scratch prefix and used from there the way
-another project would: a program outside the source tree (consumer/) built
-with find_package(orvan CONFIG) and orvan::engine, and with pkg-config, prints
-the start camera's exact bits; the program, where the build has it, comes
-with its desktop entry and its own raylib. InstallConsumer runs it with the
-build in ORVAN_BUILD_DIR and its C++ compiler in ORVAN_CXX (by default
-build/default and the compiler it was configured with)."""
+"""The build (ORVAN_BUILD_DIR, by default build/default) installed into a
+scratch prefix and used as another project would: consumer/, built with
+find_package(orvan CONFIG) and with pkg-config (by ORVAN_CXX, by default the
+build's compiler), prints the start camera's exact bits; the program, where
+built, comes with its desktop entry and its own raylib."""
 import os
 import re
 import shutil
-import subprocess
 import tempfile
 from pathlib import Path
 
 import pytest
 
+from debs import REPO as SOURCE, raylib_loaded, run, runpath
+
 HERE = Path(__file__).resolve().parent
-SOURCE = HERE.parents[1]
 BUILD = Path(os.environ.get("ORVAN_BUILD_DIR", SOURCE / "build" / "default"))
 CACHE = dict(re.findall(r"^([^#/\n][^:\n]*):[A-Z]+=(.*)$", (BUILD / "CMakeCache.txt").read_text(), re.M))
 CXX = os.environ.get("ORVAN_CXX", CACHE["CMAKE_CXX_COMPILER"])
@@ -33,18 +31,10 @@ EXE = "bin/orvan-demo-window"
 DESKTOP = "share/applications/orvan-demo-window.desktop"
 
 
-def run(*args, **options):
-    """What a command that must succeed prints, its errors included."""
-    result = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **options)
-    assert result.returncode == 0, f"{args[0]} failed:\n{result.stdout}"
-    return result.stdout
-
-
 @pytest.fixture(scope="module")
 def prefix():
-    """The build installed into a folder outside the source tree (in /tmp, not
-    in the build: the consumer must use nothing of the tree), beside a copy of
-    the consumer; removed at the end."""
+    """The build installed in /tmp (the consumer must use nothing of the tree),
+    beside a copy of the consumer; removed at the end."""
     scratch = Path(tempfile.mkdtemp(prefix="orvan-install-"))
     try:
         shutil.copytree(HERE / "consumer", scratch / "consumer")
@@ -126,16 +116,12 @@ if CACHE.get("ORVAN_BUILD_WINDOW") == "ON":
         assert '<launchable type="desktop-id">orvan-demo-window.desktop</launchable>' in \
             (prefix / "share/metainfo/orvan-demo-window.metainfo.xml").read_text()
 
-if CACHE.get("ORVAN_BUILD_WINDOW") == "ON" and CACHE.get("ORVAN_BUNDLE_RAYLIB") == "ON":
-    def test_the_program_runpath_is_its_raylib_folder(prefix):
-        runpath = re.search(r"\(RUNPATH\).*\[(.*)\]", run("readelf", "-d", prefix / EXE))
-        assert runpath and runpath[1] == "$ORIGIN/../lib/orvan-demo-window"
+    if CACHE.get("ORVAN_BUNDLE_RAYLIB") == "ON":
+        def test_the_program_runpath_is_its_raylib_folder(prefix):
+            assert runpath(prefix / EXE) == "$ORIGIN/../lib/orvan-demo-window"
 
-    def test_the_program_loads_raylib_from_the_install(prefix):
-        ldd = run("ldd", prefix / EXE)
-        loaded = [line.split()[2] for line in ldd.splitlines() if line.split()[:1] == ["libraylib.so.600"]]
-        want = (prefix / "lib/orvan-demo-window/libraylib.so.600").resolve()
-        assert [Path(path).resolve() for path in loaded] == [want], ldd
+        def test_the_program_loads_raylib_from_the_install(prefix):
+            assert raylib_loaded(prefix / EXE) == [(prefix / "lib/orvan-demo-window/libraylib.so.600").resolve()]
 
 if CACHE.get("ORVAN_BUILD_WINDOW") != "ON":
     def test_an_engine_only_build_installs_no_program(prefix):

@@ -1,11 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""The Debian packages, built once with the release workflow preset:
-test_package.py checks them against Debian's policy (lintian, man, the
-desktop entry and AppStream validators), their contents and dependencies and
-that apt here can install them; test_program.py runs the program unpacked
-from the .deb. scripts/test.sh runs both (its "package" check) after
-scripts/setup-deps.sh --tests; the packages stay in build/release/, the
-release workflow's output in build/release-workflow.log."""
+"""The Debian packages, built once by the release workflow preset (its output
+in build/release-workflow.log, the packages in build/release/): checked by
+test_package.py (policy, contents, dependencies, apt) and test_program.py
+(the program unpacked), scripts/test.sh's "package" check."""
 import re
 import subprocess
 from types import SimpleNamespace
@@ -17,9 +14,8 @@ from debs import NAME, REPO, run
 
 @pytest.fixture(scope="session")
 def packages(tmp_path_factory):
-    """The program's package and the development package, made by the release
-    workflow preset: each with its .deb, its listing, its files (not folders)
-    and the folder it is unpacked in; the program's own files; a work folder."""
+    """The program's and the development package: each its .deb, listing,
+    files (not folders) and unpacked folder; the program's files; a work folder."""
     release = REPO / "build" / "release"
     for old in release.glob("*.deb"):
         old.unlink()

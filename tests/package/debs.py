@@ -1,15 +1,16 @@
 # SPDX-License-Identifier: MIT
-"""What the package tests share: names, folders, and a way to run a command."""
+"""What the package and install tests share (pytest.ini puts this folder on
+the module path): names, folders, commands run, where raylib is found."""
 import os
+import re
 import subprocess
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 NAME = "orvan-demo-window"
 MULTIARCH = subprocess.run(["gcc", "-print-multiarch"], capture_output=True, text=True, check=True).stdout.strip()
-# Libraries go to the multiarch folder (the release preset installs to /usr),
-# where pkg-config of cross builds looks; the program's raylib to a folder of
-# its own there, which ldconfig does not scan: no ldconfig in maintainer scripts.
+# Libraries go to the multiarch folder, where cross pkg-config looks; the program's
+# raylib to a folder there that ldconfig does not scan: no maintainer scripts.
 LIBDIR = f"usr/lib/{MULTIARCH}"
 
 
@@ -23,3 +24,14 @@ def run(*args, **options):
 def without(*names):
     """This process's environment without those variables."""
     return {key: value for key, value in os.environ.items() if key not in names}
+
+
+def runpath(exe):
+    found = re.search(r"\(RUNPATH\).*\[(.*)\]", run("readelf", "-d", exe))
+    return found and found[1]
+
+
+def raylib_loaded(exe, env=None):
+    """Every libraylib.so.600 that ldd finds for EXE, its real path."""
+    ldd = run("ldd", exe, env=env)
+    return [Path(line.split()[2]).resolve() for line in ldd.splitlines() if line.split()[:1] == ["libraylib.so.600"]]

@@ -22,9 +22,8 @@ RELATIONS = [("Depends", package) for package in
              "libc6 libx11-6 libgl1 libxrandr2 libxinerama1 libxcursor1 libxi6".split()] + \
             [("Recommends", package) for package in "libwayland-client0 libwayland-cursor0 libwayland-egl1 "
              "libxkbcommon0 libegl1 libdecor-0-0 libdecor-0-plugin-1-cairo".split()]
-# The notices of raylib and GLFW the package ships are copies kept in the
-# repository: those of the sources scripts/setup-deps.sh built (none where it
-# found a system raylib 6.0).
+# The raylib and GLFW notices shipped are copies of those of the sources
+# scripts/setup-deps.sh built (none where it found a system raylib 6.0).
 NOTICES = [(copy, source) for copy, pattern in (("raylib-LICENSE", "raylib-*/LICENSE"),
                                                 ("glfw-LICENSE.md", "glfw3-*/LICENSE.md"),
                                                 ("raylib-debian-copyright", "raylib-*/debian/copyright"))
@@ -34,14 +33,10 @@ NOTICES = [(copy, source) for copy, pattern in (("raylib-LICENSE", "raylib-*/LIC
 # ---- Debian policy -------------------------------------------------------------------------------
 @pytest.mark.parametrize("key", ["program", "development"])
 def test_lintian_finds_no_error_or_warning_in_the_package(packages, key):
-    # Tags wrong for these packages would be overridden in the package, each
-    # with its reason; there are none. Debian 13's lintian repeats
-    # appstreamcli's warning that the AppStream id is not reverse-DNS as
-    # appstream-metadata-validation-failed: the id is the program's name on
-    # purpose, and Debian 12's lintian knows no such tag to override or
-    # suppress ("alien-tag"). So it is suppressed where it exists, and the
-    # AppStream file is validated below with that one finding lowered.
-    # lintian leaves temporary files (mldbm-elf-*) behind: in pytest's folder.
+    # No tag is overridden. Debian 13's lintian repeats appstreamcli's "not
+    # reverse-DNS" (the AppStream id is the program's name on purpose) as a tag
+    # Debian 12's does not know: suppressed where known, the file validated below.
+    # lintian's leftover temporary files (mldbm-elf-*) go to pytest's folder.
     tag = "appstream-metadata-validation-failed"
     known = subprocess.run(["lintian-explain-tags", tag], capture_output=True).returncode == 0
     suppress = ["--suppress-tags", tag] if known else []
@@ -55,15 +50,12 @@ def test_lintian_finds_no_error_or_warning_in_the_package(packages, key):
 def test_manual_page_gives_no_warning_from_man(packages):
     page = packages.program.root / f"usr/share/man/man1/{NAME}.1.gz"
     env = dict(os.environ, LC_ALL="C.UTF-8", MANROFFSEQ="", MANWIDTH="80")
-    result = subprocess.run(["man", "--warnings", "-E", "UTF-8", "-l", page], env=env, text=True,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    assert result.stderr == ""
+    assert subprocess.run(["man", "--warnings", "-E", "UTF-8", "-l", page], env=env, text=True,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE).stderr == ""
 
 
-# The window's Wayland app_id and X11 WM_CLASS are the program's name, and so
-# the AppStream id: software centres match the running window, the menu entry
-# and this listing by it. appstreamcli warns that the name is not reverse-DNS:
-# kept on purpose, the only finding lowered (to info).
+# The AppStream id is the program's name, as the window's app_id and WM_CLASS, by which
+# software centres match them: appstreamcli's "not reverse-DNS" the only finding lowered.
 @pytest.mark.parametrize("checker, file", [
     (["desktop-file-validate"], "desktop"),
     (["appstreamcli", "validate", "--no-net", "--override=cid-desktopapp-is-not-rdns=info"], "metainfo")],
@@ -85,8 +77,7 @@ def test_program_package_holds_the_program_its_raylib_and_data_files_and_nothing
 
 
 def test_program_package_has_no_maintainer_scripts(packages):
-    control = packages.work / "control"
-    run("dpkg-deb", "-e", packages.program.deb, control)
+    run("dpkg-deb", "-e", packages.program.deb, control := packages.work / "control")
     assert [path.name for path in control.iterdir() if re.search(r"(pre|post)(inst|rm)$", path.name)] == []
 
 
@@ -113,8 +104,7 @@ def test_development_package_holds_no_raylib(packages):
 def test_pkg_config_gives_the_headers_and_library_of_the_unpacked_development_package(packages):
     env = dict(os.environ, PKG_CONFIG_PATH=str(packages.development.root / LIBDIR / "pkgconfig"))
 
-    def pkg_config(*args):
-        return run("pkg-config", *args, "orvan", env=env).strip()
+    pkg_config = lambda *args: run("pkg-config", *args, "orvan", env=env).strip()  # noqa: E731
     flags = f"pkg-config --cflags --libs orvan: {pkg_config('--cflags', '--libs')}"
     assert Path(pkg_config("--variable=includedir"), "orvan/orvan_kernel.hpp").is_file(), flags
     assert Path(pkg_config("--variable=libdir"), "liborvan_engine.a").is_file(), flags

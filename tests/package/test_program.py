@@ -3,29 +3,24 @@
 and ends without a display, and against the recording raylib of the tests it
 makes the tested build's calls (conftest.py says how the packages are made)."""
 import os
-import re
 import subprocess
-from pathlib import Path
 from types import SimpleNamespace
 
 import pytest
 
-from debs import LIBDIR, MULTIARCH, NAME, REPO, run, without
+from debs import LIBDIR, MULTIARCH, NAME, REPO, raylib_loaded, run, runpath, without
 
 NO_WINDOW = (f"{NAME}: the window could not be opened; a graphical display with OpenGL 2.1 or later is needed "
              "(raylib's lines above say what failed)")
 
 
 def test_program_runpath_is_its_raylib_folder(packages):
-    runpath = re.search(r"\(RUNPATH\).*\[(.*)\]", run("readelf", "-d", packages.exe))
-    assert runpath and runpath[1] == f"$ORIGIN/../lib/{MULTIARCH}/{NAME}"
+    assert runpath(packages.exe) == f"$ORIGIN/../lib/{MULTIARCH}/{NAME}"
 
 
 def test_program_loads_raylib_from_the_package_folder(packages):
-    ldd = run("ldd", packages.exe, env=without("LD_LIBRARY_PATH"))
-    loaded = [line.split()[2] for line in ldd.splitlines() if line.split()[:1] == ["libraylib.so.600"]]
-    want = (packages.program.root / LIBDIR / NAME / "libraylib.so.600").resolve()
-    assert [Path(path).resolve() for path in loaded] == [want], ldd
+    want = packages.program.root / LIBDIR / NAME / "libraylib.so.600"
+    assert raylib_loaded(packages.exe, without("LD_LIBRARY_PATH")) == [want.resolve()]
 
 
 def test_without_a_display_the_program_with_its_raylib_says_so_and_exits_with_status_1(packages):
@@ -37,10 +32,9 @@ def test_without_a_display_the_program_with_its_raylib_says_so_and_exits_with_st
 
 @pytest.fixture(scope="module")
 def recorded(packages):
-    """The calls that the packaged program and the tested build's (which
-    tests/demo_window_test.cpp checks bit for bit) make to the recording
-    raylib of the default preset's build, in 120 frames; and the packaged
-    program's when the window is not ready."""
+    """The calls in 120 frames to the default build's recording raylib of the
+    packaged program, of the tested build's (demo_window_test.cpp checks
+    them bit for bit), and of the packaged one when the window is not ready."""
     build = REPO / "build" / "default"
     for step in (["--preset", "default"], ["--build", "--preset", "default", "--target", "recording_raylib", NAME]):
         run("cmake", *step, cwd=REPO)

@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""A browser for the page's tests and measurements, with a new profile in FOLDER/profile: headless Chromium over its
-DevTools protocol on a pipe (fds 3 and 4, NUL-separated JSON; no network port), or Firefox in a window on its
-environment's display over Marionette (length-prefixed JSON on 127.0.0.1, a free port it writes into its profile)."""
+"""A browser with a new profile in FOLDER/profile: headless Chromium over DevTools on a pipe (fds 3 and 4,
+NUL-separated JSON), or Firefox on its environment's display over Marionette (length-prefixed JSON on 127.0.0.1)."""
 import base64
 import contextlib
 import fcntl
@@ -17,8 +16,7 @@ from PIL import Image
 
 import harness
 
-# The page exposes orvanPage: frames drawn, time of the first frame (ms from
-# the start of navigation), and its notice ("" while the program runs).
+# The page's orvanPage: frames drawn, first frame's time (ms from navigation), its notice ("" while it runs).
 PAGE = """typeof orvanPage === "undefined" ? null :
     {frames: orvanPage.frames, firstFrameMs: orvanPage.firstFrameMs, message: orvanPage.message()}"""
 # The renderer WebGL draws with, as its debug extension names it.
@@ -57,16 +55,14 @@ class Chromium(Browser):
     FLAGS = [
         "--headless", "--remote-debugging-pipe", "--window-size=1280,720", "--force-device-scale-factor=1",
         "--hide-scrollbars", "--no-first-run", "--no-default-browser-check",
-        # Mesa's llvmpipe through ANGLE's EGL back end: SwiftShader, the default
-        # software renderer, drops lines that cross the near plane.
+        # llvmpipe through ANGLE's EGL: SwiftShader (the default) drops lines crossing the near plane.
         "--use-angle=gl-egl", "--ignore-gpu-blocklist",
         # Nothing but the page's own server: no background traffic, no host but 127.0.0.1.
         "--disable-background-networking", "--disable-component-update", "--disable-sync", "--disable-default-apps",
         "--disable-extensions", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
         # A background tab must not be throttled while the program runs.
         "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
-        # The sandbox guards against hostile pages, and this browser opens only
-        # its own; it cannot start as root, nor in a chroot (no user namespaces).
+        # The sandbox (against hostile pages; this opens only its own) fails as root or in a chroot.
         "--no-sandbox"]
 
     def __init__(self, binary, folder, env, mark=None, webgl=True):

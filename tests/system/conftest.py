@@ -1,12 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""Fixtures of the system tests. Each fixture starts what it names, stops it
-when the test ends, and then fails the test if any process the test started
-(or any of their children) is still running: every process carries the
-test's mark in its environment.
-
-The build under test is ORVAN_BUILD_DIR (CTest sets it; by default the
-default preset's build folder), so one test runs alone with
-`pytest tests/system/FILE -k NAME` after one set-up and build."""
+"""Fixtures of the system tests. Each starts what it names and stops it when
+the test ends; then the test fails if a process it started (or a child of
+one) still runs: each carries the test's mark in its environment. The build
+under test is ORVAN_BUILD_DIR (by default build/default): one test runs
+alone with `pytest tests/system/FILE -k NAME`."""
 import itertools
 import os
 import tempfile
@@ -27,24 +24,22 @@ def build():
     folder = Path(os.environ.get("ORVAN_BUILD_DIR", REPO / "build" / "default"))
     found = SimpleNamespace(program=folder / "orvan-demo-window", frame_counter=folder / "tests/libframe_counter.so",
                             no_libdecor=folder / "tests/no_libdecor")
-    for path in (found.program, found.frame_counter):
-        if not path.exists():
-            pytest.fail(f"{path} not built: build the preset first (cmake --build --preset default)")
+    if missing := [str(path) for path in (found.program, found.frame_counter) if not path.exists()]:
+        pytest.fail(f"{', '.join(missing)} not built: build the preset first (cmake --build --preset default)")
     return found
 
 
 @pytest.fixture
 def work(tmp_path):
-    """The test's own folder: logs, screenshots, and the program's working
-    folder (where a stray file it wrote would land)."""
+    """The test's folder: logs, screenshots, and the program's working folder cwd/."""
     (tmp_path / "cwd").mkdir()
     return tmp_path
 
 
 @pytest.fixture
 def mark(work):
-    """The test's mark; at the end, nothing may be left running with it, nor
-    with the test's folder in its command line."""
+    """The test's mark: at the end nothing may run with it, nor with the
+    test's folder in its command line."""
     token = os.urandom(8).hex()
     yield token
     if left := harness.kill_leftovers(token, folder=work):
@@ -53,8 +48,8 @@ def mark(work):
 
 @pytest.fixture
 def stop_at_end(mark):
-    """stop_at_end(thing) returns THING, whose stop() is called when the test
-    ends (last started first), before the check for leftovers."""
+    """stop_at_end(thing) returns THING, stopped when the test ends (last
+    started first), before the check for leftovers."""
     things = []
     yield lambda thing: things.append(thing) or thing
     for thing in reversed(things):
@@ -63,9 +58,8 @@ def stop_at_end(mark):
 
 @pytest.fixture
 def runtime():
-    """An empty private XDG runtime folder (mode 0700), removed at the end.
-    It is in /tmp: a socket's path must stay short (108 bytes), which a
-    folder under a build's may not be."""
+    """An empty private XDG runtime folder (0700) in /tmp: a socket's path must
+    stay short (108 bytes), which one under a build's folder may not be."""
     with tempfile.TemporaryDirectory(prefix="orvan-runtime-", ignore_cleanup_errors=True) as folder:
         yield Path(folder)
 
@@ -84,8 +78,7 @@ def weston(work, mark, stop_at_end):
 
 @pytest.fixture
 def program(build, work, mark, stop_at_end):
-    """program(env, name="program", **vars) starts the program, counting its
-    frames, working in work/cwd."""
+    """program(env, name="program", **vars): the program, counting its frames, in work/cwd."""
     count = itertools.count()
 
     def start(env, name="program", **extra):
@@ -97,11 +90,10 @@ def program(build, work, mark, stop_at_end):
 
 @pytest.fixture
 def keep_shot(work):
-    """keep_shot(image, name): saves a screenshot in the test's folder, and
-    in ORVAN_SHOT_DIR if set (the docs' pictures come from there)."""
+    """keep_shot(image, name): saves a screenshot in the test's folder, and in
+    ORVAN_SHOT_DIR if set (the docs' pictures come from there)."""
     def keep(image, name):
-        image.save(work / name)
-        if os.environ.get("ORVAN_SHOT_DIR"):
-            (folder := Path(os.environ["ORVAN_SHOT_DIR"])).mkdir(parents=True, exist_ok=True)
-            image.save(folder / name)
+        for folder in filter(None, [work, os.environ.get("ORVAN_SHOT_DIR")]):
+            Path(folder).mkdir(parents=True, exist_ok=True)
+            image.save(Path(folder) / name)
     return keep

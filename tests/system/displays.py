@@ -1,10 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""Display servers and buses of a test's own: an X server (Xvfb, with what a
-test does to windows through it), weston, a D-Bus daemon. Each is a
-harness.Process carrying the test's mark; stop() ends it."""
+"""Display servers and buses of a test's own: Xvfb (and what a test does to
+windows through it), weston, a D-Bus daemon; stop() ends each."""
 import contextlib
 import os
-import signal
 import time
 from pathlib import Path
 
@@ -16,8 +14,7 @@ from harness import Process, clean_env, wait_for
 
 
 class Xvfb:
-    """An X server of its own (Xvfb, Mesa renders in software) on a free
-    display: env is what a client needs to use it and nothing else."""
+    """Xvfb on a free display; env is what a client needs to use it, no more."""
 
     def __init__(self, folder, size="1600x900x24", mark=None):
         read, write = os.pipe()
@@ -53,9 +50,8 @@ class Xvfb:
         return found
 
     def wait_window(self, process, timeout=60):
-        windows = wait_for(f"a window of {process.name}", lambda: self.windows_of(process.pid), timeout,
-                           interval=0.1, process=process, logs=process.logs())
-        return windows[0]
+        return wait_for(f"a window of {process.name}", lambda: self.windows_of(process.pid), timeout,
+                        interval=0.1, process=process, logs=process.logs())[0]
 
     def window_gone(self, window, timeout=5):
         wait_for(f"window {window.id:#x} to be destroyed",
@@ -77,8 +73,7 @@ class Xvfb:
         return Image.frombytes("RGB", (width, height), raw.data, "raw", "BGRX")
 
     def send_close_request(self, window):
-        """What a window manager sends for the close button: WM_PROTOCOLS with
-        WM_DELETE_WINDOW, to that window alone."""
+        """What a window manager sends for the close button (WM_DELETE_WINDOW), to WINDOW alone."""
         data = (32, [self.x.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])
         window.send_event(protocol.event.ClientMessage(window=window, client_type=self.x.intern_atom("WM_PROTOCOLS"),
                                                        data=data), event_mask=X.NoEventMask)
@@ -93,40 +88,36 @@ class Xvfb:
             event_mask=X.KeyPressMask)
         self.x.sync()
 
+    def fake(self, *events, **where):
+        """EVENTS (type, detail: a keysym for a key) through the server's keyboard and pointer."""
+        for kind, detail in events:
+            key = kind in (X.KeyPress, X.KeyRelease)
+            xtest.fake_input(self.x, kind, self.x.keysym_to_keycode(detail) if key else detail, **where)
+        self.x.sync()
+
     def move_pointer(self, *points):
         """Moves the pointer through POINTS (x, y), a moment at each, as a
-        hand does: a compositor nested in the server learns where the pointer
-        is from these moves."""
+        hand does: a compositor nested in the server learns where it is so."""
         for x, y in points:
-            xtest.fake_input(self.x, X.MotionNotify, x=x, y=y)
-            self.x.sync()
+            self.fake((X.MotionNotify, 0), x=x, y=y)
             time.sleep(0.3)
 
     def click(self, x, y):
         self.move_pointer((x, y))
-        xtest.fake_input(self.x, X.ButtonPress, 1)
-        xtest.fake_input(self.x, X.ButtonRelease, 1)
-        self.x.sync()
+        self.fake((X.ButtonPress, 1), (X.ButtonRelease, 1))
 
     def press_key(self, keysym, x=640, y=360):
-        """Moves the pointer to (x, y) (the focus follows it where no window
-        manager runs) and presses and releases a key there."""
+        """A key pressed and released with the pointer at (x, y) (the focus
+        follows it where no window manager runs)."""
         self.move_pointer((x, y))
-        keycode = self.x.keysym_to_keycode(keysym)
-        xtest.fake_input(self.x, X.KeyPress, keycode)
-        xtest.fake_input(self.x, X.KeyRelease, keycode)
-        self.x.sync()
+        self.fake((X.KeyPress, keysym), (X.KeyRelease, keysym))
 
     def hold_key(self, keysym, program, frames=5):
-        """Presses a key on the server's keyboard, holds it while the program
-        draws FRAMES frames, and releases it: a press and release inside one
-        frame is not seen as a press by the program."""
-        keycode = self.x.keysym_to_keycode(keysym)
-        xtest.fake_input(self.x, X.KeyPress, keycode)
-        self.x.sync()
+        """A key held while the program draws FRAMES frames: a press and
+        release inside one frame is not a press to the program."""
+        self.fake((X.KeyPress, keysym))
         program.wait_frames(program.frames() + frames)
-        xtest.fake_input(self.x, X.KeyRelease, keycode)
-        self.x.sync()
+        self.fake((X.KeyRelease, keysym))
 
 
 class Weston:
@@ -140,14 +131,12 @@ class Weston:
                  process=self.process, logs=self.process.logs())
         self.env = dict(env, WAYLAND_DISPLAY=socket, XDG_SESSION_TYPE="wayland")
         self.env.pop("DISPLAY", None)
-
-    def stop(self, sig=signal.SIGTERM):
-        self.process.stop(sig)
+        self.stop = self.process.stop
 
 
 class Bus:
-    """A dbus-daemon with the session bus's configuration, listening on the
-    socket PATH; what it starts on demand runs with ENV (and the mark)."""
+    """A dbus-daemon configured as a session bus on the socket PATH; what it
+    starts on demand runs with ENV (and the mark)."""
 
     def __init__(self, folder, path, env, name="dbus", mark=None):
         read, write = os.pipe()
@@ -157,12 +146,10 @@ class Bus:
         with os.fdopen(read) as pipe:  # printed once it listens
             self.address = wait_for(f"{name} to print its address", lambda: pipe.readline().strip(), 30,
                                     process=self.process, logs=self.process.logs())
+        self.stop = self.process.stop
 
     def connect(self):
         """A connection of this process to the bus (Gio.DBusConnection)."""
         from gi.repository import Gio
         flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
         return Gio.DBusConnection.new_for_address_sync(self.address, flags, None, None)
-
-    def stop(self):
-        self.process.stop()

@@ -1,9 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""Processes, waits and frames for the system tests, and for the scripts that
-measure the program (without pytest). Every wait follows the program's own
-pace where it can (frames drawn, a socket made) and has a bound only as a
-guard against a hang; a wait that fails says what it waited for and shows
-the end of the logs involved."""
+"""Processes, waits and frames for the system tests and bench/. A wait follows
+the program's pace (frames drawn, a socket made), its bound only a guard
+against a hang; failing, it says what it waited for and shows the logs' ends."""
 import contextlib
 import os
 import resource
@@ -23,10 +21,9 @@ class Failed(AssertionError):
 
 def tail(path, lines=20):
     """The last lines of a log file, indented, or a note that it is empty."""
-    try:
-        text = Path(path).read_text(errors="replace").splitlines()[-lines:]
-    except OSError:
+    if not Path(path).exists():
         return f"  ({path}: none)"
+    text = Path(path).read_text(errors="replace").splitlines()[-lines:]
     return "\n".join(f"  | {line}" for line in text) or f"  ({path}: empty)"
 
 
@@ -45,9 +42,8 @@ def wait_for(what, predicate, timeout=60.0, interval=0.05, process=None, logs=()
 
 
 class Process:
-    """A process started for a test: stdout and stderr in FOLDER/NAME.out and
-    .err, a mark in its environment, no core file if it crashes. stop() ends
-    it and waits for it."""
+    """A process with stdout and stderr in FOLDER/NAME.out and .err, a mark in
+    its environment, no core file if it crashes."""
 
     def __init__(self, argv, name, folder, env=None, cwd=None, mark=None, **popen):
         self.name = name
@@ -59,51 +55,40 @@ class Process:
                                           **popen)
         self.pid = self.popen.pid
 
-    @property
-    def status(self):
-        return self.popen.poll()
+    status = property(lambda self: self.popen.poll())
 
     def alive(self):
-        return self.popen.poll() is None
+        return self.status is None
 
     def wait(self, timeout):
-        """The exit status, or None if it was still running after timeout
-        seconds (it is then killed)."""
-        try:
+        """The exit status, or None if it still ran after TIMEOUT seconds (then killed)."""
+        with contextlib.suppress(subprocess.TimeoutExpired):
             return self.popen.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.popen.kill()
-            self.popen.wait()
-            return None
+        self.popen.kill()
+        self.popen.wait()
+        return None
 
     def stop(self, sig=signal.SIGTERM, timeout=10):
         if self.alive():
             self.popen.send_signal(sig)
         self.wait(timeout)
 
-    def stdout(self):
-        return self.out.read_text(errors="replace")
-
-    def stderr(self):
-        return self.err.read_text(errors="replace")
-
-    def logs(self):
-        return (self.out, self.err)
+    stdout = lambda self: self.out.read_text(errors="replace")  # noqa: E731
+    stderr = lambda self: self.err.read_text(errors="replace")  # noqa: E731
+    logs = lambda self: (self.out, self.err)  # noqa: E731
 
 
 def leftovers(mark, folder=None):
-    """Processes still running with MARK in their environment, or (if FOLDER
-    is given) with a path in FOLDER in their command line: a process may write
-    over its environment (Chromium's helpers write their command line there)."""
+    """Processes running with MARK in their environment or a path in FOLDER in their command
+    line (a process may write over its environment, as Chromium's helpers do)."""
     return [p for p in psutil.process_iter(["cmdline", "environ", "status"]) if p.info["status"] != psutil.STATUS_ZOMBIE
             and ((p.info["environ"] or {}).get("ORVAN_TEST_MARK") == mark
                  or folder is not None and any(f"{folder}/" in arg for arg in p.info["cmdline"] or ()))]
 
 
 def kill_leftovers(mark, grace=5, folder=None):
-    """Kills what is still running with MARK (or FOLDER) after GRACE seconds (a
-    stopped compositor's own clients end by themselves once their connection
-    breaks) and returns a description of it (empty if nothing was left)."""
+    """Kills what still runs with MARK (or FOLDER) after GRACE seconds (a stopped
+    compositor's clients end by themselves) and says what it was ("" if none)."""
     psutil.wait_procs(leftovers(mark, folder), timeout=grace)
     left = leftovers(mark, folder)
     for proc in left:
@@ -114,9 +99,8 @@ def kill_leftovers(mark, grace=5, folder=None):
 
 
 class Program(Process):
-    """The program, counting its frames through the frame counter preload
-    (with ORVAN_PROGRAM_PRELOAD after it, as the sanitizer build needs), which
-    writes the count into a file (a native unsigned 64-bit integer)."""
+    """The program, counting its frames through the frame counter preload (then
+    ORVAN_PROGRAM_PRELOAD, for the sanitizer build) into a file (a native u64)."""
 
     def __init__(self, program, frame_counter, folder, env, cwd=None, name="program", mark=None):
         self.count = Path(folder) / f"{name}.frames"
@@ -126,11 +110,9 @@ class Program(Process):
         super().__init__([str(program)], name, folder, env=env, cwd=cwd, mark=mark)
 
     def frames(self):
-        """The count of frames it has finished."""
-        try:
+        with contextlib.suppress(OSError):
             return int.from_bytes(self.count.read_bytes()[:8], sys.byteorder)
-        except OSError:
-            return 0
+        return 0
 
     def wait_frames(self, n, timeout=60):
         """Waits until the program has finished N frames."""
@@ -140,7 +122,6 @@ class Program(Process):
 
 
 def clean_env(**extra):
-    """This process's environment without any display, plus EXTRA; a value of
-    None removes that variable."""
+    """This process's environment without any display, plus EXTRA (None: removed)."""
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", *extra)}
     return dict(env, **{key: str(value) for key, value in extra.items() if value is not None})

@@ -1,11 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""What a window shows, checked in a screenshot (PIL images).
-
-Checks count pixels of an exact colour in a region of a screenshot taken
-about a second after the window appeared. llvmpipe draws the unlit spheres,
-the lines and raylib's bitmap font without filtering, so colours match
-exactly where nothing is blended over them; the scene moves, so the
-thresholds are lower bounds, about a third of what a typical frame shows."""
+"""What a window shows, in a screenshot (PIL): pixels of an exact colour in a
+region, a second after the window appeared. llvmpipe draws the unlit
+spheres, the lines and raylib's bitmap font unfiltered, so colours match
+exactly where nothing is blended; the scene moves, so the thresholds are
+lower bounds, about a third of what a typical frame shows."""
 import io
 import subprocess
 
@@ -44,10 +42,9 @@ def assert_scene(image):
 
 
 def contents_rect(image):
-    """(x, y, width, height) of the window's contents in a screenshot of a
-    whole screen: the box around the scene's background colour, which only
-    the window shows. An opening (a 5x5 square) drops lone pixels of that
-    colour elsewhere (in a desktop's wallpaper)."""
+    """(x, y, width, height) of the window's contents on a whole screen: the box
+    around the scene's background colour, after an opening (5x5) drops lone
+    pixels of it elsewhere (in a wallpaper)."""
     rgb = image.convert("RGB")
     mask = Image.new("L", rgb.size, 0)
     mask.putdata([255 if p == BACKGROUND else 0 for p in rgb.getdata()])
@@ -60,19 +57,16 @@ def contents_rect(image):
 def read_title(image, box):
     """The text tesseract reads in BOX of IMAGE (scaled up three times, grey)."""
     x, y, w, h = box
-    bar = image.convert("L").crop((x, y, x + w, y + h)).resize((3 * w, 3 * h))
-    png = io.BytesIO()
-    bar.save(png, "PNG")
+    image.convert("L").crop((x, y, x + w, y + h)).resize((3 * w, 3 * h)).save(png := io.BytesIO(), "PNG")
     read = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "7"], input=png.getvalue(), capture_output=True)
     return " ".join(read.stdout.decode(errors="replace").split())
 
 
 def title_bar_checks(image, box, close=None):
-    """A title bar in BOX showing the title, and a close button drawn at
-    CLOSE (x, y). Only "Orvan Engine" must be read exactly: themes draw the
-    title's em dash, slashes and brackets in ways OCR may misread. The button
-    is drawn if the 16x16 square at its centre is not plain: the standard
-    deviation of its grey levels (0 on a plain bar) must reach 0.05."""
+    """A title bar in BOX showing the title ("Orvan Engine" read exactly: OCR
+    may misread a theme's em dash, slashes, brackets) and a close button at
+    CLOSE (x, y): the 16x16 square there is not plain, its grey levels'
+    standard deviation (0 on a plain bar) at least 0.05."""
     text = read_title(image, box)
     assert "Orvan Engine" in text, f"the title bar at {box} shows the title (read: {text!r})"
     if close is not None:

@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: MIT
 """The web build's page (ORVAN_WEB_BUILD_DIR, by default build/web) served on
-127.0.0.1, in headless Chromium (ORVAN_CHROMIUM) drawing through Mesa's
-llvmpipe (ANGLE on EGL) and in Firefox (ORVAN_FIREFOX) in a window on Xvfb:
-headless Firefox without a display gets no WebGL here."""
+127.0.0.1, in headless Chromium (ORVAN_CHROMIUM; llvmpipe via ANGLE on EGL)
+and in Firefox (ORVAN_FIREFOX) on Xvfb (headless it gets no WebGL here)."""
 import functools
 import gzip
 import itertools
@@ -37,10 +36,9 @@ FACTS = """(() => {
 
 @pytest.fixture
 def server(work):
-    """A copy of the web build's page, and beside it in broken/ the page
-    without its wasm, served on a free port of 127.0.0.1; .requests holds
-    (path, status) of every request answered, .unanswered(but) those with
-    an error status but BUT, .build the build's folder."""
+    """The web build's page, and in broken/ the page without its wasm, served
+    on a free port of 127.0.0.1: .requests (path, status) of each request,
+    .unanswered(but) those with an error status but BUT, .build its folder."""
     build = Path(os.environ.get("ORVAN_WEB_BUILD_DIR", Path(__file__).resolve().parents[2] / "build" / "web"))
     if missing := [name for name in FILES if not (build / name).exists()]:
         pytest.fail(f"{', '.join(missing)} not built in {build}: build the web preset first")
@@ -65,10 +63,9 @@ def server(work):
 
 @pytest.fixture(params=["chromium", "firefox"])
 def browser(request, work, mark, runtime, stop_at_end):
-    """Starts the engine's browser: browser(webgl=True), a new profile each
-    time, Firefox in a window on an Xvfb of the test's own; each closed at the
-    end. Their temporary files are in the runtime folder, on a short path:
-    Chromium's sockets there have a length limit."""
+    """browser(webgl=True): the engine's browser with a new profile (Firefox on
+    an Xvfb of the test's own), closed at the end; its temporary files in the
+    runtime folder, whose short path Chromium's sockets need."""
     engine = request.param
     binary = os.environ.get(f"ORVAN_{engine.upper()}") or {"chromium": "chromium", "firefox": "firefox-esr"}[engine]
     display = request.getfixturevalue("xvfb").env if engine == "firefox" else harness.clean_env()
@@ -81,11 +78,10 @@ def browser(request, work, mark, runtime, stop_at_end):
     return start
 
 
-# The canvas shows what the desktop window does, and the grid: a row near its
-# bottom crosses several grid lines. Those cross the near plane: SwiftShader,
-# Chromium's default software renderer, drops them, and so does Chromium on
-# Mesa 25's llvmpipe (Debian 13, where the desktop program draws them all):
-# there the other lines must show below the ring.
+# The grid: a row near the canvas's bottom crosses several of its lines, which
+# cross the near plane. SwiftShader (Chromium's default) drops them, and so
+# does Chromium on Mesa 25's llvmpipe (Debian 13; the desktop program draws
+# them all): there the other lines must show below the ring.
 def grid_check(image):
     mesa = subprocess.run(["dpkg-query", "-W", "-f", "${Version}", "libgl1-mesa-dri"], capture_output=True, text=True)
     major = int(re.match(r"(?:\d+:)?(\d*)", mesa.stdout).group(1) or 0)
@@ -120,8 +116,7 @@ def test_the_page_draws_the_scene_moves_and_fits_a_narrow_window(browser, server
     assert "llvmpipe" in renderer and "SwiftShader" not in renderer, f"WebGL draws with llvmpipe ({renderer})"
     moved = sum(ImageChops.difference(first, second).point(lambda v: v and 255).convert("L").histogram()[1:])
     assert moved >= 1000, f"a second later the canvas differs ({moved} px)"
-    # A window 640 px wide: the canvas scales down to it, 16:9, with no
-    # sideways scrolling, and the text keeps its size.
+    # 640 px wide: the canvas scales down, 16:9, no sideways scrolling, text as big.
     page.viewport(640, 480)
     time.sleep(0.3)
     narrow = page.evaluate(FACTS)

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""The program on real desktops, each started with all its state in the
-test's folder by its adapter in desktops/, and the same checks on each. What
-is done to the window waits for frames it has drawn, never for a fixed time."""
+"""The program on real desktops (adapters in desktops/, all state in the
+test's folder), the same checks on each; what is done to the window waits
+for frames it has drawn, never for a fixed time."""
 import importlib
 import re
 
@@ -53,13 +53,11 @@ def test_the_window_on_a_real_desktop(desktop, program, keep_shot):
     # ---- the close button, or the desktop's own close request
     if window.close is not None:
         desktop.click(*window.close)
-        ended(run, "close button", 5)
     else:
         desktop.close(run.pid)
-        ended(run, "the desktop's close request", 5)
+    ended(run, "close button" if window.close else "the desktop's close request", 5)
     # (read once it has ended: its output to a file is flushed at the end)
-    opened = re.search(r"PLATFORM: DESKTOP \(GLFW - (\w+)\): Initialized successfully", run.stdout())
-    backend = opened[1] if opened else None
+    backend = (re.findall(r"PLATFORM: DESKTOP \(GLFW - (\w+)\): Initialized successfully", run.stdout()) or [None])[0]
     assert backend == desktop.backend, f"the window opened on {desktop.backend} (raylib says: {backend})"
 
     # ---- Esc

@@ -1,10 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""The program on Wayland, under weston with Mesa's llvmpipe: on the headless
-backend, and on weston's X11 backend nested in Xvfb, which gives it a seat
-(Xvfb's pointer and keyboard) for libdecor's title bar and close button.
-
-Losing the compositor reaches the program as a close request (GLFW turns the
-broken connection into one), so it ends as after the close button, with 0."""
+"""The program on Wayland under weston (Mesa's llvmpipe): headless, and on
+weston's X11 backend nested in Xvfb, whose seat (pointer, keyboard) reaches
+libdecor's title bar and close button. GLFW turns a lost compositor into a
+close request: the program then ends as after the close button, with 0."""
 import re
 import signal
 import time
@@ -20,11 +18,9 @@ from test_window_x11 import MESSAGE
 
 @pytest.fixture
 def session(work, runtime):
-    """What a Wayland client gets here: the private runtime folder, and a
-    session bus that is not there. libdecor's plugin reads the desktop's
-    settings over D-Bus; with none named, libdbus would start one of its own
-    for the X display, which outlives the program. Without it libdecor keeps
-    its defaults."""
+    """The private runtime folder, and a session bus that is not there: else
+    libdecor's plugin (reading the desktop's settings) would have libdbus
+    start one for the X display, which outlives the program."""
     return harness.clean_env(XDG_RUNTIME_DIR=runtime, DBUS_SESSION_BUS_ADDRESS=f"unix:path={work}/no-session-bus")
 
 
@@ -37,9 +33,8 @@ def headless(weston, session):
 
 @pytest.fixture
 def nested(weston, session, xvfb, work):
-    """weston's X window fills Xvfb's screen from its corner: screen and
-    output coordinates are the same. No zoom as windows appear, a plain
-    background."""
+    """weston's X window from Xvfb's corner (screen and output coordinates
+    the same); no animations, a plain background."""
     config = work / "weston.ini"
     config.write_text("[shell]\nanimation=none\nstartup-animation=none\nbackground-color=0xff405060\n")
     env = dict(session, DISPLAY=xvfb.display)
@@ -74,8 +69,7 @@ def test_on_headless_weston_it_draws_the_scene_and_ends_with_the_compositor(prog
 
     gone = time.monotonic()
     headless.stop(signal.SIGKILL)
-    status = run.wait(2)
-    elapsed = time.monotonic() - gone
+    status, elapsed = run.wait(2), time.monotonic() - gone
     assert status == 0, "compositor gone: ended as after a close request"
     assert elapsed <= 2, f"compositor gone: ended within 2 s (took {elapsed:.2f} s)"
     assert "Window closed successfully" in run.stdout(), "the window closed through raylib"
@@ -88,8 +82,7 @@ def test_an_opengl_older_than_2_1_is_named_and_exits_1(program, headless):
     assert MESSAGE in run.stderr()
 
 
-# libdecor's cairo plugin: a bar 24 px high right above the contents, as
-# wide, with three buttons 32 px wide at its right end, close the last.
+# libdecor's cairo plugin: a bar 24 px high above the contents, close the last of its 32 px buttons.
 @pytest.mark.parametrize("opengl, end", [("as the driver offers", "close button"), ("3.1", "Esc"), ("2.1", "Esc")])
 def test_nested_it_has_a_title_bar_an_app_id_and_ends_with_0(program, nested, xvfb, keep_shot, opengl, end):
     cap = {} if opengl.startswith("as") else {"MESA_GL_VERSION_OVERRIDE": opengl}
@@ -107,9 +100,8 @@ def test_nested_it_has_a_title_bar_an_app_id_and_ends_with_0(program, nested, xv
     if end == "Esc":
         xvfb.press_key(XK.XK_Escape, 700, 400)
     else:
-        # The pointer comes into weston's X window from the rest of Xvfb's
-        # screen, then onto weston's panel, outside the program's window, so
-        # that the decoration sees it enter before the click.
+        # The pointer comes into weston's window from outside, then onto its
+        # panel: the decoration sees it enter before the click.
         xvfb.move_pointer((1500, 850), (700, 10))
         xvfb.click(*close)
     assert run.wait(5) == 0, f"{end}: exit status 0 within 5 s"

@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""The program in a real window on an X server of its own (Xvfb, Mesa's
-llvmpipe): title, name and size, what it shows, every way it ends, and the
-OpenGL it needs. Waits follow the frames the program has drawn."""
+"""The program in a real window on Xvfb (Mesa's llvmpipe): title, name, size,
+what it shows, every way it ends, the OpenGL it needs."""
 import os
 import re
 import time
@@ -16,8 +15,7 @@ MESSAGE = "the window could not be opened; a graphical display with OpenGL 2.1 o
 
 
 # GLFW picks Wayland when WAYLAND_DISPLAY is set or the runtime folder holds a
-# wayland-0 socket: on a Wayland desktop these cases would open a real window.
-# They run with an empty runtime folder, or none at all.
+# wayland-0 socket: these cases run with an empty runtime folder, or none.
 @pytest.mark.parametrize("case, display", [
     ("no display at all", {}),
     ("no display and no runtime folder", {"XDG_RUNTIME_DIR": None}),
@@ -30,8 +28,7 @@ def test_without_a_display_it_says_so_and_exits_1(program, runtime, case, displa
     assert MESSAGE in run.stderr(), f"{case}: the message on stderr"
 
 
-# Mesa capped like an older driver: below OpenGL 2.1 (the build's minimum)
-# the window cannot open, and the message names the OpenGL needed.
+# Mesa capped below OpenGL 2.1, the build's minimum: the message names it.
 def test_an_opengl_older_than_2_1_is_named_and_exits_1(program, xvfb):
     run = program(xvfb.env, MESA_GL_VERSION_OVERRIDE="2.0")
     assert run.wait(60) == 1
@@ -45,8 +42,7 @@ def test_the_window_shows_the_scene_and_ends_with_0(program, xvfb, keep_shot, op
     run = program(xvfb.env, **cap)
     window = xvfb.wait_window(run)
     assert xvfb.title(window) == pictures.TITLE
-    # Named after the program (GLFW patched), as its desktop entry is: what
-    # desktops match the window with.
+    # Named after the program (GLFW patched), as its desktop entry, to match them.
     assert window.get_wm_class() == ("orvan-demo-window", "orvan-demo-window")
     assert xvfb.size(window) == (1280, 720)
     run.wait_frames(60)  # a second's frames at 60 per second, however long they take
@@ -58,10 +54,8 @@ def test_the_window_shows_the_scene_and_ends_with_0(program, xvfb, keep_shot, op
     xvfb.window_gone(window)
 
 
-# Each cycle waits for its own process's window, sends its event to that
-# window only, and ends only when the process has exited and the server has
-# destroyed the window: the next program is usually given the same window id,
-# and must not receive anything meant for this one.
+# Each cycle's event goes to its own window only, and it ends once that is destroyed:
+# the next program usually gets the same window id and must receive nothing meant for this one.
 def test_start_close_cycles_each_open_a_window_and_end_with_0(program, xvfb):
     cycles = int(os.environ.get("ORVAN_CLOSE_CYCLES", "50"))
     failures = []
@@ -82,25 +76,21 @@ def test_start_close_cycles_each_open_a_window_and_end_with_0(program, xvfb):
     assert not failures, f"{len(failures)} of {cycles} cycles failed:\n" + "\n".join(failures)
 
 
-# Xlib's default handler reports the broken connection and exits 1; the
-# message depends on where the loss is noticed.
+# Xlib's default handler exits 1 with a message that depends on where the loss is noticed.
 def test_when_the_x_server_goes_it_ends_within_2_s_with_a_message(program, xvfb):
     run = program(xvfb.env)
     xvfb.wait_window(run)
     run.wait_frames(10)
-    display = xvfb.display
     gone = time.monotonic()
     xvfb.stop()
-    status = run.wait(2)
-    elapsed = time.monotonic() - gone
+    status, elapsed = run.wait(2), time.monotonic() - gone
     assert status not in (None, 0), f"ended with a status other than 0 (got {status})"
     assert elapsed <= 2, f"ended within 2 s (took {elapsed:.2f} s)"
-    pattern = rf'X connection to {display} broken|XIO: +fatal IO error .* on X server "{display}"'
+    pattern = rf'X connection to {xvfb.display} broken|XIO: +fatal IO error .* on X server "{xvfb.display}"'
     assert re.search(pattern, run.stderr()), f"a message on stderr: {run.stderr()[:200]!r}"
 
 
-# raylib's default build saves screenshotNNN.png into the working folder on
-# F12, counting from 0 in every run: a later run would overwrite the file.
+# raylib's default build saves screenshot000.png (from 0 in every run) on F12.
 def test_f12_writes_no_file(program, xvfb, work):
     folder = work / "cwd"
     earlier = folder / "screenshot000.png"

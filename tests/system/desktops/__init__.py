@@ -1,19 +1,16 @@
 # SPDX-License-Identifier: MIT
-"""Real desktops for tests/system/test_desktop.py, one module each, each with
-a class Desktop of the same small interface: started by its start() with all
-its state in the test's folder, stopped by stop().
+"""Real desktops for test_desktop.py, one module each with a class Desktop:
+start() starts it with all its state in the test's folder, stop() stops it.
 
   env            what a client needs to open a window on it
   backend        "X11" or "Wayland": where GLFW must open the window
-  window(pid)    what the desktop itself knows of PID's window, a Window;
-                 None while it knows none
+  window(pid)    what the desktop knows of PID's window, a Window (or None)
   screenshot()   the whole screen, taken the desktop's own way (PIL)
   click(x, y)    the pointer moved in from elsewhere, a left click
   key_escape()   Esc, to the focused window (the program's)
   close(pid)     the desktop's own close request (where no close button is)
   compositor     the process that kill() ends at once (Wayland)
-  top_bar        where the desktop's top bar names the focused program,
-                 (x, y, width, height); None if it does not
+  top_bar        (x, y, w, h) where its top bar names the focused program, or None
 """
 import contextlib
 import os
@@ -23,9 +20,8 @@ from collections import namedtuple
 
 import harness
 
-# name: the app_id or WM_CLASS the desktop reports; contents, title: boxes
-# (x, y, width, height) of the contents and the title bar on the screen;
-# close: the centre (x, y) of the close button, None where none is drawn.
+# name: the app_id or WM_CLASS the desktop reports; contents, title: their boxes
+# (x, y, w, h) on the screen; close: the close button's centre (x, y), or None.
 Window = namedtuple("Window", "name contents title close")
 
 
@@ -44,8 +40,8 @@ class Base:
             raise
 
     def own(self, thing):
-        """THING (a harness.Process, an X server, a bus), stopped by stop();
-        its logs are shown when a wait for the desktop fails."""
+        """THING (a Process, an X server, a bus), stopped by stop(); its logs
+        shown when a wait for the desktop fails."""
         self.undo.callback(thing.stop)
         self.processes.append(getattr(thing, "process", thing))
         return thing

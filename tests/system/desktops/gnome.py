@@ -1,17 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""GNOME Shell headless on Wayland: a virtual monitor, no X11, a session bus
-of its own, its settings in a key file in the test's folder (no dconf
-database is touched). It draws no server-side decorations: the title bar
-and its buttons are the program's own, drawn by libdecor's cairo plugin, 24
-pixels high with buttons 32 pixels wide, the rightmost one the close button.
-
-Screenshots, keys, clicks and the window list go through the shell's and
-mutter's own D-Bus interfaces. The shell answers some calls only to the
-programs it trusts, known by the bus names they own: a screenshot to the
-screenshot tool (org.gnome.Screenshot), the window list to the desktop
-portal; the test owns those names while it calls. Where the window is, none
-of them says: a small extension of the test's own (gnome_extension.js) does.
-"""
+"""GNOME Shell headless on Wayland: a virtual monitor, no X11, buses of its own, its settings in a key file in
+the test's folder (no dconf). libdecor's cairo plugin draws the title bar (24 px high, buttons 32 px wide, close
+the rightmost). Screenshots, input and the window list go through the shell's and mutter's D-Bus interfaces,
+some only to the bus names it trusts (org.gnome.Screenshot, the desktop portal), which the test owns while it
+calls; the test's extension (gnome_extension.js) says where the window is."""
 import json
 import re
 import subprocess
@@ -28,8 +20,7 @@ from desktops import Base, Window
 UUID = "orvan-desktop-test@orvan.example"
 TITLE_HEIGHT, BUTTON_WIDTH = 24, 32
 WIDTH, HEIGHT = 1600, 900
-# The test's extension on, no animations, no notification banners (as root
-# the shell posts one over the top of the screen), no welcome tour.
+# The test's extension, no animations, banners (one as root) nor welcome tour.
 SETTINGS = f"""[org/gnome/shell]
 enabled-extensions=['{UUID}']
 disable-user-extensions=false
@@ -57,16 +48,13 @@ class Desktop(Base):
         (extension / "metadata.json").write_text(f'{{"uuid": "{UUID}", "name": "Desktop test", "description": '
                                                  f'"Window frames for a test", "shell-version": ["{version}"]}}')
         head, tail = MODULE if version >= 45 else OLD
-        # Up to GNOME 44 the top bar names the focused program at its left,
-        # after "Activities", from its app_id ("Unknown" without one).
+        # Up to GNOME 44 the top bar names the focused program (its app_id) at its left.
         self.top_bar = (0, 0, WIDTH // 2 - 100, 32) if version < 45 else None
         code = (Path(__file__).with_name("gnome_extension.js")).read_text()
         (extension / "extension.js").write_text(head + code + tail)
         env = self.base_env(HOME=home, XDG_CONFIG_HOME=home / ".config", XDG_DATA_HOME=home / ".local/share",
                             XDG_RUNTIME_DIR=self.runtime, GSETTINGS_BACKEND="keyfile")
-        # The shell refuses to start without a system bus (its login manager
-        # code connects to it): a bus of the test's own stands in for it, so
-        # the machine's own system bus (if any) is never used.
+        # The shell needs a system bus: one of the test's own, not the machine's.
         system = self.own(displays.Bus(self.work, self.runtime / "sysbus", env, "dbus-system", self.mark))
         session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
         env.update(DBUS_SYSTEM_BUS_ADDRESS=system.address, DBUS_SESSION_BUS_ADDRESS=session.address)
@@ -98,8 +86,7 @@ class Desktop(Base):
             self.call(*bus, "ReleaseName", GLib.Variant("(s)", (name,)), "(u)")
 
     def ready(self):
-        """It has started and its overview is closed (closes it): it starts
-        in the overview."""
+        """It has started, and its overview (where it starts) is closed."""
         shell = ("org.gnome.Shell", "/org/gnome/Shell", "org.freedesktop.DBus.Properties")
         try:
             if not self.ours("Started", "(b)"):
@@ -113,8 +100,7 @@ class Desktop(Base):
             return False
 
     def window(self, pid):
-        """The app_id is the shell's (org.gnome.Shell.Introspect's wm-class,
-        on Wayland the app_id), the frame the extension's."""
+        """The app_id the shell's (Introspect's wm-class), the frame the extension's."""
         listed = self.owning("org.freedesktop.impl.portal.desktop.gnome", self.call, "org.gnome.Shell",
                              "/org/gnome/Shell/Introspect", "org.gnome.Shell.Introspect", "GetWindows", None,
                              "(a{ta{sv}})")[0]
@@ -135,23 +121,18 @@ class Desktop(Base):
             return image.convert("RGB")
 
     def remote(self, *events):
-        """EVENTS (method, signature, args) in a session of mutter's remote
-        desktop: input as from another machine."""
+        """EVENTS (method, signature, args) in a session of mutter's remote desktop."""
         rd = ("org.gnome.Mutter.RemoteDesktop", "/org/gnome/Mutter/RemoteDesktop", "org.gnome.Mutter.RemoteDesktop")
         (path,) = self.call(*rd, "CreateSession", None, "(o)")
-        # The session's first event is sometimes lost: a harmless one first
-        # (Shift, key code 42).
+        # The session's first event is sometimes lost: a harmless one first (Shift, 42).
         shift = [("NotifyKeyboardKeycode", "(ub)", (42, True)), ("NotifyKeyboardKeycode", "(ub)", (42, False))]
         for method, signature, args in [("Start", None, ()), *shift, *events, ("Stop", None, ())]:
             self.call(rd[0], path, rd[2] + ".Session", method, GLib.Variant(signature, args) if signature else None)
             time.sleep(0.05)  # lets mutter handle one event before the next
 
     def click(self, x, y):
-        # Absolute motion needs a screen-cast stream; relative motion does
-        # not. A long move down and to the right stops at the screen's
-        # bottom-right corner (the top-left one would open the overview),
-        # then the way back: to 40 pixels left and below the button, so that
-        # the title bar sees the pointer enter, then onto it.
+        # Relative motion (absolute needs a screen cast) to the bottom-right corner (the top-left
+        # opens the overview), back to 40 px below-left of the button, onto it: the bar sees it enter.
         move = lambda dx, dy: ("NotifyPointerMotionRelative", "(dd)", (float(dx), float(dy)))  # noqa: E731
         button = lambda pressed: ("NotifyPointerButton", "(ib)", (0x110, pressed))  # noqa: E731 BTN_LEFT
         self.remote(move(10000, 10000), move(x - 40 - (WIDTH - 1), y + 40 - (HEIGHT - 1)), move(40, -40), button(True),

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A GNOME Shell extension for desktops/gnome.py: the shell's own record of
-// where its windows are, which its D-Bus interfaces do not give. The class
-// alone: gnome.py adds the lines that differ between the shell's two kinds
-// of extension, the old one (GNOME 43: `imports.gi` and an init() function)
-// and modules (GNOME 45 on: `import` and a default export).
+// A GNOME Shell extension for desktops/gnome.py: where the shell's windows
+// are, which its D-Bus interfaces do not say. The class alone: gnome.py adds
+// the lines of the old kind (GNOME 43) or of a module (GNOME 45 on).
 
 const IFACE = `<node><interface name="org.orvan.DesktopTest">
   <method name="Frames"><arg type="s" direction="out"/></method>
@@ -31,8 +29,7 @@ class DesktopTest {
         })));
     }
 
-    // The shell has finished starting: it opens the overview at the end of
-    // that, so closing the overview before would not last.
+    // Started: it opens the overview at the end, a close before would not last.
     Started() {
         return !Main.layoutManager._startingUp;
     }

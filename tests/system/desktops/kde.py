@@ -1,17 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""KDE's compositor, kwin_wayland, on its virtual backend (one 1600x900
-output, no input devices), with a session bus of its own. The program asks
-for server-side decorations and kwin grants them: the title bar and its
-buttons are Breeze's (package kwin-style-breeze; without it kwin draws no
-title bar at all). Keys and clicks go through kwin's fake-input Wayland
-protocol (kde_fake_input.c), the window's name and place come from a KWin
-script that calls the test back over D-Bus: its desktopFileName, the app_id,
-which kwin matches with the desktop entry (kwin makes up a resourceClass
-from the executable's name when there is no app_id: that proves nothing).
-
-No permission checks: kwin lets this test's own programs take screenshots
-and send input, which it otherwise allows only to programs whose desktop
-entries ask for it."""
+"""kwin_wayland on its virtual backend (one 1600x900 output, no input devices), a session bus of its own. The
+program's server-side decorations are Breeze's (kwin-style-breeze; without it no title bar). Input goes through
+kwin's fake-input protocol (kde_fake_input.c); a KWin script calls the test back over D-Bus with the window's
+place and desktopFileName, the app_id (the resourceClass kwin makes up from the executable's name proves
+nothing). Permission checks are off: the test's programs may take screenshots and send input."""
 import itertools
 import json
 import os
@@ -30,8 +22,7 @@ from desktops import Base, Window
 CALLBACK = """<node><interface name="org.orvan.DesktopTest">
   <method name="Windows"><arg type="s" direction="in"/><arg type="s" direction="in"/></method>
 </interface></node>"""
-# One list per window of the process: desktopFileName, then its frame (title
-# bar and borders included) and its buffer (the contents), x y width height.
+# Per window of the process: desktopFileName, its frame (with title bar), its buffer (contents): x y w h.
 SCRIPT = """var found = [];
 (workspace.windowList ? workspace.windowList() : workspace.clientList()).forEach(function (c) {
     if (c.pid !== %(pid)d) return;
@@ -40,8 +31,7 @@ SCRIPT = """var found = [];
 });
 callDBus("%(bus)s", "/org/orvan/DesktopTest", "org.orvan.DesktopTest", "Windows", "%(tag)s", JSON.stringify(found));
 """
-# QImage::Format_RGB32, Format_ARGB32, Format_ARGB32_Premultiplied: 32 bits
-# a pixel, in memory B, G, R, then x or A on this little-endian machine
+# QImage's RGB32, ARGB32, ARGB32_Premultiplied: B, G, R, x or A in memory (little-endian)
 BGRX_FORMATS = (4, 5, 6)
 
 
@@ -50,12 +40,9 @@ class Desktop(Base):
         self.fake_input = self.build.frame_counter.parent / "kde_fake_input"
         if not self.fake_input.exists():
             raise harness.Failed(f"{self.fake_input} not built (the build's desktop tests are off?)")
-        # /usr/bin/kwin_wayland carries a file capability (cap_sys_resource,
-        # to raise its own priority) that some machines (containers) refuse
-        # to execute at all, for root too. A copy has no capability and runs;
-        # it keeps the name, by which kwin finds its platform plugins.
-        kwin = self.work / "kde-bin" / "kwin_wayland"
-        kwin.parent.mkdir()
+        # Some machines (containers) refuse to run kwin_wayland's file capability at all: a copy
+        # has none, and keeps the name, by which kwin finds its platform plugins.
+        (kwin := self.work / "kde-bin" / "kwin_wayland").parent.mkdir()
         shutil.copy("/usr/bin/kwin_wayland", kwin)
         home = self.work / "kde-home"
         env = self.base_env(HOME=home, XDG_CONFIG_HOME=home / ".config", XDG_RUNTIME_DIR=self.runtime,
@@ -63,11 +50,8 @@ class Desktop(Base):
         backend, self.nested = ["--virtual"], None
         version = subprocess.run([kwin, "--version"], env=env, capture_output=True, text=True).stdout
         if int(re.search(r"\d+", version).group()) >= 6 and not list(Path("/dev/dri").glob("renderD*")):
-            # kwin 6 renders with OpenGL only on a GPU's render node; without
-            # one it composites with QPainter and offers no ScreenShot2 (its
-            # screenshots need OpenGL). It then runs in a window of its own on
-            # Xvfb, whose contents are exactly what it composites: those are
-            # the screenshot.
+            # Without a GPU's render node kwin 6 composites with QPainter, without ScreenShot2:
+            # it then runs in a window on Xvfb, whose contents (what it composites) are the screenshot.
             self.nested = self.own(displays.Xvfb(self.work, mark=self.mark))
             env["DISPLAY"], backend = self.nested.display, ["--x11-display", self.nested.display]
         session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
@@ -102,8 +86,7 @@ class Desktop(Base):
         invocation.return_value(None)
 
     def handled(self, tag):
-        """Whether TAG's answer is in: calls to the test are handled where
-        they were registered, in this thread's main context, when it runs."""
+        """Whether TAG's answer is in (handled in this thread's main context, run here)."""
         while GLib.MainContext.default().iteration(False):
             pass
         return tag in self.answers
@@ -127,9 +110,8 @@ class Desktop(Base):
         if not found:
             return None
         name, fx, fy, fw, _, bx, by, bw, bh = found[0]
-        # Breeze's title bar: from the frame's top to the contents. Its close
-        # button is the rightmost, its centre 18 pixels from the frame's right
-        # edge (with its default button size and font).
+        # Breeze's title bar: the frame's top to the contents; its close button
+        # the rightmost, centred 18 px from the frame's right edge.
         return Window(name, (bx, by, bw, bh), (fx, fy, fw, by - fy), (fx + fw - 18, fy + (by - fy) // 2))
 
     def screenshot(self):

@@ -1,9 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""openbox, an X11 window manager, on an Xvfb of its own, with its default
-theme: its frame draws the title and, at the right of the title bar,
-iconify, maximise and close. Everything is read from the X server, and Esc
-is a key press sent to the program's window alone (as in the X11 window
-test: no key is left held down when the window is gone)."""
+"""openbox on an Xvfb of its own, its default theme drawing the title and, at
+the bar's right, iconify, maximise and close. All is read from the X server;
+Esc is a key press sent to the program's window alone (no key left held)."""
 from Xlib import X
 
 import harness
@@ -16,7 +14,7 @@ class Desktop(Base):
 
     def start(self):
         self.xvfb = self.own(displays.Xvfb(self.work, mark=self.mark))
-        self.x = self.xvfb.x
+        self.x, self.screenshot = self.xvfb.x, self.xvfb.shot
         env = self.base_env(DISPLAY=self.xvfb.display, XDG_CONFIG_HOME=self.work / "config")
         self.spawn(["openbox", "--sm-disable"], "openbox", env)
         harness.wait_for("openbox to name itself on the root window", lambda: self.manager() == "Openbox", 20,
@@ -24,8 +22,7 @@ class Desktop(Base):
         self.env = self.base_env(DISPLAY=self.xvfb.display, XDG_RUNTIME_DIR=self.runtime, XDG_SESSION_TYPE="x11")
 
     def manager(self):
-        """The window manager's name (_NET_WM_NAME of the window named by the
-        root's _NET_SUPPORTING_WM_CHECK), as wmctrl -m reads it."""
+        """_NET_WM_NAME of the root's _NET_SUPPORTING_WM_CHECK window (wmctrl -m)."""
         atom = self.x.intern_atom("_NET_SUPPORTING_WM_CHECK")
         check = self.x.screen().root.get_full_property(atom, X.AnyPropertyType)
         return check and self.xvfb.title(self.x.create_resource_object("window", check.value[0]))
@@ -49,9 +46,8 @@ class Desktop(Base):
         return Window(wm_class[1] if wm_class else None, contents, title, self.close_button(window, title))
 
     def close_button(self, window, title):
-        """openbox draws each button in a small square window of its own in the
-        frame (the program's window's parent); in the default layout the close
-        button is the last one, at the right."""
+        """The rightmost small square window in the title bar of the frame (the
+        window's parent): openbox draws each button in one, close the last."""
         best, todo = None, list(window.query_tree().parent.query_tree().children)
         while todo:
             child = todo.pop()
@@ -63,9 +59,6 @@ class Desktop(Base):
                 if best is None or x > best[0]:
                     best = (x, y, w)
         return None if best is None else (best[0] + best[2] // 2, best[1] + best[2] // 2)
-
-    def screenshot(self):
-        return self.xvfb.shot()
 
     def click(self, x, y):
         self.xvfb.move_pointer((0, 899))  # the screen's bottom-left corner, outside the centred window

@@ -1,17 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""sway, a tiling Wayland compositor, on wlroots' headless backend (no input
-devices, one 1600x900 output). sway draws the title bar itself (server-side
-decorations, which the program asks for and sway grants); the bar has no
-buttons, so the close is sway's own (`swaymsg kill`, what its key binding
-for closing sends). wtype's virtual keyboard goes to the focused window, the
-program's. Windows float, at the size they ask for: tiled, the window would
-fill the output and the scene's checks need it at 1280x720.
-
-sway refuses to run as root. When the test runs as root (CI), sway alone
-runs as the unprivileged user nobody, in a folder of its own that nobody can
-reach (the test's folder is inside pytest's, which is private to root); the
-program and the tools, run as root, may use what is in it. As any other
-user, sway runs as that user."""
+"""sway on wlroots' headless backend (one 1600x900 output, no input devices). It draws the title bar
+(server-side decorations, asked for and granted) without buttons: the close is `swaymsg kill`, what its key
+binding sends. wtype's virtual keyboard goes to the focused window. Windows float at the size they ask for
+(tiled, one would fill the output). sway refuses to run as root: as root (CI) it runs as nobody, in a folder of
+its own that nobody can reach (pytest's is private to root)."""
 import io
 import json
 import os
@@ -50,7 +42,7 @@ class Desktop(Base):
                             WLR_LIBINPUT_NO_DEVICES=1)
         self.compositor = self.spawn([*run_as, "sway", "-c", str(config)], "sway", env)
 
-        def sockets():  # its IPC socket and its Wayland socket (wayland-N)
+        def sockets():  # its IPC and Wayland (wayland-N) sockets
             ipc = sorted(runtime.glob("sway-ipc.*.sock"))
             wayland = sorted(p.name for p in runtime.glob("wayland-[0-9]*") if p.is_socket())
             return ipc and wayland and (str(ipc[0]), wayland[0])
