@@ -26,24 +26,24 @@ RENDERER = """(() => { const gl = document.createElement("canvas").getContext("w
 
 
 class Browser:
-    def open(self, url, timeout=30):
+    def open(self, url):
         """PAGE once URL, opened in a 1280x720 viewport, has drawn 10 frames or shows a notice."""
         self.viewport(1280, 720)
         self.navigate(url)
         return harness.wait_for(f"10 frames or a notice on {url}", lambda: (
             (s := self.evaluate(PAGE)) is not None and (s["frames"] >= 10 or s["message"] != "") and s),
-            timeout, 0.1, process=self.process, logs=self.process.logs())
+            30, 0.1, process=self.process)
 
     def shot(self, rect=None):
         """The canvas (RECT: its x, y, width and height), or the viewport."""
         return Image.open(io.BytesIO(base64.b64decode(self.screenshot(rect)))).convert("RGB")
 
-    def close(self, timeout=10):
-        """Asks the browser to quit; kills it if it has not ended in time."""
+    def close(self):
+        """Asks the browser to quit; kills it if it has not ended within 10 s."""
         if self.process.alive():
             with contextlib.suppress(harness.Failed, OSError, ValueError):
                 self.quit()
-        self.process.wait(timeout)
+        self.process.wait(10)
         self.disconnect()
     stop = close  # as the tests' stop_at_end calls it
 
@@ -143,7 +143,7 @@ class Firefox(Browser):
                                         str(profile), "about:blank"], "firefox", folder, env=env, mark=mark)
         port = profile / "MarionetteActivePort"
         port = harness.wait_for("Firefox to write its Marionette port", lambda: port.exists() and port.read_text(),
-                                60, 0.1, process=self.process, logs=self.process.logs())
+                                60, 0.1, process=self.process)
         self.socket = socket.create_connection(("127.0.0.1", int(port)), timeout=60)
         self.buffer, self.id, self.disconnect = b"", 0, self.socket.close
         self.receive()  # its greeting

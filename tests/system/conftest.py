@@ -1,9 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""Fixtures of the system tests. Each starts what it names and stops it when
-the test ends; then the test fails if a process it started (or a child of
-one) still runs: each carries the test's mark in its environment. The build
-under test is ORVAN_BUILD_DIR (by default build/default): one test runs
-alone with `pytest tests/system/FILE -k NAME`."""
+"""Fixtures of the system tests. Each starts what it names and stops it when the test ends; then the test fails if a
+process it started (or a child of one) still runs: each carries the test's mark in its environment. The build under
+test is ORVAN_BUILD_DIR (by default build/default): one test runs alone with `pytest tests/system/FILE -k NAME`."""
+import contextlib
 import itertools
 import os
 import tempfile
@@ -38,8 +37,7 @@ def work(tmp_path):
 
 @pytest.fixture
 def mark(work):
-    """The test's mark: at the end nothing may run with it, nor with the
-    test's folder in its command line."""
+    """The test's mark: at the end nothing may run with it, nor with the test's folder in its command line."""
     token = os.urandom(8).hex()
     yield token
     if left := harness.kill_leftovers(token, folder=work):
@@ -48,12 +46,9 @@ def mark(work):
 
 @pytest.fixture
 def stop_at_end(mark):
-    """stop_at_end(thing) returns THING, stopped when the test ends (last
-    started first), before the check for leftovers."""
-    things = []
-    yield lambda thing: things.append(thing) or thing
-    for thing in reversed(things):
-        thing.stop()
+    """stop_at_end(thing) returns THING, stopped at the test's end (last started first), before the leftovers check."""
+    with contextlib.ExitStack() as stack:
+        yield lambda thing: stack.callback(thing.stop) and thing
 
 
 @pytest.fixture

@@ -16,14 +16,13 @@ from harness import Process, clean_env, wait_for
 class Xvfb:
     """Xvfb on a free display; env is what a client needs to use it, no more."""
 
-    def __init__(self, folder, size="1600x900x24", mark=None):
+    def __init__(self, folder, mark=None):
         read, write = os.pipe()
-        self.process = Process(["Xvfb", "-displayfd", str(write), "-screen", "0", size, "-nolisten", "tcp",
+        self.process = Process(["Xvfb", "-displayfd", str(write), "-screen", "0", "1600x900x24", "-nolisten", "tcp",
                                 "-noreset"], "Xvfb", folder, mark=mark, pass_fds=(write,))
         os.close(write)
         with os.fdopen(read) as pipe:
-            number = wait_for("Xvfb to name its display", lambda: pipe.readline().strip(), 30,
-                              process=self.process, logs=self.process.logs())
+            number = wait_for("Xvfb to name its display", lambda: pipe.readline().strip(), 30, process=self.process)
         self.display = f":{number}"
         self.env = clean_env(DISPLAY=self.display, XDG_SESSION_TYPE="x11")
         self.x = xdisplay.Display(self.display)
@@ -49,13 +48,13 @@ class Xvfb:
                 continue
         return found
 
-    def wait_window(self, process, timeout=60):
-        return wait_for(f"a window of {process.name}", lambda: self.windows_of(process.pid), timeout,
-                        interval=0.1, process=process, logs=process.logs())[0]
+    def wait_window(self, process):
+        return wait_for(f"a window of {process.name}", lambda: self.windows_of(process.pid), 60, interval=0.1,
+                        process=process)[0]
 
-    def window_gone(self, window, timeout=5):
+    def window_gone(self, window):
         wait_for(f"window {window.id:#x} to be destroyed",
-                 lambda: window not in self.x.screen().root.query_tree().children, timeout)
+                 lambda: window not in self.x.screen().root.query_tree().children, 5)
 
     def title(self, window):
         prop = window.get_full_property(self.x.intern_atom("_NET_WM_NAME"), self.x.intern_atom("UTF8_STRING"))
@@ -107,17 +106,9 @@ class Xvfb:
         self.fake((X.ButtonPress, 1), (X.ButtonRelease, 1))
 
     def press_key(self, keysym, x=640, y=360):
-        """A key pressed and released with the pointer at (x, y) (the focus
-        follows it where no window manager runs)."""
+        """A key pressed and released with the pointer at (x, y) (the focus follows it where no window manager runs)."""
         self.move_pointer((x, y))
         self.fake((X.KeyPress, keysym), (X.KeyRelease, keysym))
-
-    def hold_key(self, keysym, program, frames=5):
-        """A key held while the program draws FRAMES frames: a press and
-        release inside one frame is not a press to the program."""
-        self.fake((X.KeyPress, keysym))
-        program.wait_frames(program.frames() + frames)
-        self.fake((X.KeyRelease, keysym))
 
 
 class Weston:
@@ -127,8 +118,7 @@ class Weston:
         self.socket = Path(env["XDG_RUNTIME_DIR"]) / socket
         self.process = Process(["weston", "--idle-time=0", f"--socket={socket}", *args], f"weston-{socket}",
                                folder, env=env, mark=mark)
-        wait_for(f"weston's socket {self.socket}", self.socket.is_socket, 30, interval=0.1,
-                 process=self.process, logs=self.process.logs())
+        wait_for(f"weston's socket {self.socket}", self.socket.is_socket, 30, interval=0.1, process=self.process)
         self.env = dict(env, WAYLAND_DISPLAY=socket, XDG_SESSION_TYPE="wayland")
         self.env.pop("DISPLAY", None)
         self.stop = self.process.stop
@@ -138,14 +128,14 @@ class Bus:
     """A dbus-daemon configured as a session bus on the socket PATH; what it
     starts on demand runs with ENV (and the mark)."""
 
-    def __init__(self, folder, path, env, name="dbus", mark=None):
+    def __init__(self, folder, path, env, name, mark=None):
         read, write = os.pipe()
         self.process = Process(["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--address=unix:path={path}",
                                 f"--print-address={write}"], name, folder, env=env, mark=mark, pass_fds=(write,))
         os.close(write)
         with os.fdopen(read) as pipe:  # printed once it listens
             self.address = wait_for(f"{name} to print its address", lambda: pipe.readline().strip(), 30,
-                                    process=self.process, logs=self.process.logs())
+                                    process=self.process)
         self.stop = self.process.stop
 
     def connect(self):

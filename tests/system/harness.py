@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""Processes, waits and frames for the system tests and bench/. A wait follows
-the program's pace (frames drawn, a socket made), its bound only a guard
-against a hang; failing, it says what it waited for and shows the logs' ends."""
+"""Processes, waits and frames for the system tests and bench/. A wait follows the program's pace (frames drawn, a
+socket made), its bound only a guard against a hang; failing, it says what it waited for and shows the logs' ends."""
 import contextlib
 import os
 import resource
@@ -27,9 +26,10 @@ def tail(path, lines=20):
     return "\n".join(f"  | {line}" for line in text) or f"  ({path}: empty)"
 
 
-def wait_for(what, predicate, timeout=60.0, interval=0.05, process=None, logs=()):
-    """Polls predicate until it returns something true and returns that; fails
-    when timeout seconds have gone, or at once if process has ended."""
+def wait_for(what, predicate, timeout=60.0, interval=0.05, process=None, logs=None):
+    """Polls predicate until it returns something true and returns that; fails when timeout seconds have gone, or at
+    once if process has ended, showing LOGS (by default the process's)."""
+    logs = process.logs() if logs is None and process else logs or ()
     deadline = time.monotonic() + timeout
     while not (value := predicate()):
         ended = process is not None and not process.alive()
@@ -68,10 +68,10 @@ class Process:
         self.popen.wait()
         return None
 
-    def stop(self, sig=signal.SIGTERM, timeout=10):
+    def stop(self, sig=signal.SIGTERM):
         if self.alive():
             self.popen.send_signal(sig)
-        self.wait(timeout)
+        self.wait(10)
 
     stdout = lambda self: self.out.read_text(errors="replace")  # noqa: E731
     stderr = lambda self: self.err.read_text(errors="replace")  # noqa: E731
@@ -86,10 +86,10 @@ def leftovers(mark, folder=None):
                  or folder is not None and any(f"{folder}/" in arg for arg in p.info["cmdline"] or ()))]
 
 
-def kill_leftovers(mark, grace=5, folder=None):
-    """Kills what still runs with MARK (or FOLDER) after GRACE seconds (a stopped
-    compositor's clients end by themselves) and says what it was ("" if none)."""
-    psutil.wait_procs(leftovers(mark, folder), timeout=grace)
+def kill_leftovers(mark, folder=None):
+    """Kills what still runs with MARK (or FOLDER) after 5 s (a stopped compositor's clients end by themselves) and
+    says what it was ("" if none)."""
+    psutil.wait_procs(leftovers(mark, folder), timeout=5)
     left = leftovers(mark, folder)
     for proc in left:
         with contextlib.suppress(psutil.Error):
@@ -99,8 +99,8 @@ def kill_leftovers(mark, grace=5, folder=None):
 
 
 class Program(Process):
-    """The program, counting its frames through the frame counter preload (then
-    ORVAN_PROGRAM_PRELOAD, for the sanitizer build) into a file (a native u64)."""
+    """The program, counting its frames through the frame counter preload (then ORVAN_PROGRAM_PRELOAD, for the
+    sanitizer build) into a file (a native u64)."""
 
     def __init__(self, program, frame_counter, folder, env, cwd=None, name="program", mark=None):
         self.count = Path(folder) / f"{name}.frames"
@@ -114,10 +114,9 @@ class Program(Process):
             return int.from_bytes(self.count.read_bytes()[:8], sys.byteorder)
         return 0
 
-    def wait_frames(self, n, timeout=60):
+    def wait_frames(self, n):
         """Waits until the program has finished N frames."""
-        wait_for(f"frame {n} of the program (drawn: {self.frames()})", lambda: self.frames() >= n,
-                 timeout, process=self, logs=self.logs())
+        wait_for(f"frame {n} of the program (drawn: {self.frames()})", lambda: self.frames() >= n, 60, process=self)
         return self.frames()
 
 
