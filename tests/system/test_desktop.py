@@ -1,9 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""The program on real desktops (adapters in desktops/, all state in the
-test's folder), the same checks on each; what is done to the window waits
-for frames it has drawn, never for a fixed time."""
+"""The program on real desktops (adapters in desktops/, all state in the test's folder), the same checks on each; what
+is done to the window waits for frames it has drawn, never for a fixed time."""
 import importlib
 import re
+import signal
 
 import pytest
 
@@ -70,5 +70,5 @@ def test_the_window_on_a_real_desktop(desktop, program, keep_shot):
     if desktop.backend == "Wayland":
         run = launch(desktop, program, "gone")
         run.wait_frames(30)
-        desktop.kill()
+        desktop.compositor.stop(signal.SIGKILL)
         ended(run, "compositor gone", 2)

@@ -9,15 +9,15 @@ start() starts it with all its state in the test's folder, stop() stops it.
   click(x, y)    the pointer moved in from elsewhere, a left click
   key_escape()   Esc, to the focused window (the program's)
   close(pid)     the desktop's own close request (where no close button is)
-  compositor     the process that kill() ends at once (Wayland)
+  compositor     its process, which the test kills (Wayland)
   top_bar        (x, y, w, h) where its top bar names the focused program, or None
 """
 import contextlib
 import os
-import signal
 import subprocess
 from collections import namedtuple
 
+import displays
 import harness
 
 # name: the app_id or WM_CLASS the desktop reports; contents, title: their boxes
@@ -53,7 +53,7 @@ class Base:
     def run(self, *argv, env=None):
         """A tool's output; the test fails if it fails."""
         done = subprocess.run(argv, env=dict(env or self.env, ORVAN_TEST_MARK=self.mark), capture_output=True,
-                              timeout=60, check=False)
+                              timeout=60)
         if done.returncode != 0:
             raise harness.Failed(f"{' '.join(argv)}: status {done.returncode}\n{done.stderr.decode()[-2000:]}")
         return done.stdout
@@ -63,11 +63,15 @@ class Base:
         return dict({"PATH": os.environ["PATH"], "HOME": str(self.work), "LC_ALL": "C.UTF-8"},
                     **{k: str(v) for k, v in extra.items()})
 
+    def session_bus(self, env):
+        """A session bus of the desktop's own, its address put in ENV, and self.bus the test's connection to it."""
+        session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
+        env["DBUS_SESSION_BUS_ADDRESS"] = session.address
+        self.bus = session.connect()
+        self.undo.callback(self.bus.close_sync, None)
+
     def logs(self):
         return [log for process in self.processes for log in process.logs()]
-
-    def kill(self):
-        self.compositor.stop(signal.SIGKILL)
 
     def stop(self):
         self.undo.close()

@@ -6,7 +6,6 @@ some only to the bus names it trusts (org.gnome.Screenshot, the desktop portal),
 calls; the test's extension (gnome_extension.js) says where the window is."""
 import json
 import re
-import subprocess
 import time
 from pathlib import Path
 
@@ -43,8 +42,9 @@ class Desktop(Base):
         extension.mkdir(parents=True)
         (home / ".config/glib-2.0/settings").mkdir(parents=True)
         (home / ".config/glib-2.0/settings/keyfile").write_text(SETTINGS)
-        version = int(re.search(r"\d+", subprocess.run(["gnome-shell", "--version"], capture_output=True,
-                                                       text=True, check=True).stdout).group())
+        env = self.base_env(HOME=home, XDG_CONFIG_HOME=home / ".config", XDG_DATA_HOME=home / ".local/share",
+                            XDG_RUNTIME_DIR=self.runtime, GSETTINGS_BACKEND="keyfile")
+        version = int(re.search(rb"\d+", self.run("gnome-shell", "--version", env=env))[0])
         (extension / "metadata.json").write_text(f'{{"uuid": "{UUID}", "name": "Desktop test", "description": '
                                                  f'"Window frames for a test", "shell-version": ["{version}"]}}')
         head, tail = MODULE if version >= 45 else OLD
@@ -52,16 +52,12 @@ class Desktop(Base):
         self.top_bar = (0, 0, WIDTH // 2 - 100, 32) if version < 45 else None
         code = (Path(__file__).with_name("gnome_extension.js")).read_text()
         (extension / "extension.js").write_text(head + code + tail)
-        env = self.base_env(HOME=home, XDG_CONFIG_HOME=home / ".config", XDG_DATA_HOME=home / ".local/share",
-                            XDG_RUNTIME_DIR=self.runtime, GSETTINGS_BACKEND="keyfile")
         # The shell needs a system bus: one of the test's own, not the machine's.
         system = self.own(displays.Bus(self.work, self.runtime / "sysbus", env, "dbus-system", self.mark))
-        session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
-        env.update(DBUS_SYSTEM_BUS_ADDRESS=system.address, DBUS_SESSION_BUS_ADDRESS=session.address)
+        self.session_bus(env)
+        env["DBUS_SYSTEM_BUS_ADDRESS"] = system.address
         self.compositor = self.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
                                       f"{WIDTH}x{HEIGHT}"], "gnome-shell", env)
-        self.bus = session.connect()
-        self.undo.callback(self.bus.close_sync, None)
         harness.wait_for("GNOME Shell started, its overview closed", self.ready, 90, interval=0.2,  # slow when loaded
                          process=self.compositor, logs=self.logs())
         self.env = self.base_env(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="wayland-0",

@@ -9,7 +9,6 @@ import json
 import os
 import re
 import shutil
-import subprocess
 from pathlib import Path
 
 from gi.repository import Gio, GLib
@@ -48,19 +47,16 @@ class Desktop(Base):
         env = self.base_env(HOME=home, XDG_CONFIG_HOME=home / ".config", XDG_RUNTIME_DIR=self.runtime,
                             KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1, KWIN_WAYLAND_NO_PERMISSION_CHECKS=1)
         backend, self.nested = ["--virtual"], None
-        version = subprocess.run([kwin, "--version"], env=env, capture_output=True, text=True).stdout
-        if int(re.search(r"\d+", version).group()) >= 6 and not list(Path("/dev/dri").glob("renderD*")):
+        version = int(re.search(rb"\d+", self.run(str(kwin), "--version", env=env))[0])
+        if version >= 6 and not any(Path("/dev/dri").glob("renderD*")):
             # Without a GPU's render node kwin 6 composites with QPainter, without ScreenShot2:
             # it then runs in a window on Xvfb, whose contents (what it composites) are the screenshot.
             self.nested = self.own(displays.Xvfb(self.work, mark=self.mark))
             env["DISPLAY"], backend = self.nested.display, ["--x11-display", self.nested.display]
-        session = self.own(displays.Bus(self.work, self.runtime / "bus", env, "dbus-session", self.mark))
-        env["DBUS_SESSION_BUS_ADDRESS"] = session.address
+        self.session_bus(env)
         self.compositor = self.spawn([kwin, *backend, "--width", "1600", "--height", "900", "--socket",
                                       "orvan-kde", "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"],
                                      "kwin", env)
-        self.bus = session.connect()
-        self.undo.callback(self.bus.close_sync, None)
         self.answers, self.queries = {}, itertools.count(1)
         self.bus.register_object("/org/orvan/DesktopTest", Gio.DBusNodeInfo.new_for_xml(CALLBACK).interfaces[0],
                                  self.answered, None, None)

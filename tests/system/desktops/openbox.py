@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""openbox on an Xvfb of its own, its default theme drawing the title and, at
-the bar's right, iconify, maximise and close. All is read from the X server;
-Esc is a key press sent to the program's window alone (no key left held)."""
+"""openbox on an Xvfb of its own, its default theme drawing the title and, at the bar's right, iconify, maximise and
+close. All is read from the X server; Esc is a key press sent to the program's window alone (no key left held)."""
 from Xlib import X
 
 import harness

@@ -8,7 +8,6 @@ import io
 import json
 import os
 import pwd
-import shutil
 import tempfile
 from pathlib import Path
 
@@ -26,15 +25,15 @@ for_window [title=".*"] floating enable
 
 class Desktop(Base):
     def start(self):
-        self.home = Path(tempfile.mkdtemp(prefix="orvan-sway-"))
-        self.undo.callback(shutil.rmtree, self.home, ignore_errors=True)
-        runtime, config = self.home / "runtime", self.home / "sway.config"
+        folder = tempfile.TemporaryDirectory(prefix="orvan-sway-", ignore_cleanup_errors=True)
+        home = Path(self.undo.enter_context(folder))
+        runtime, config = home / "runtime", home / "sway.config"
         runtime.mkdir(mode=0o700)
         config.write_text(CONFIG)
         run_as = []
         if os.getuid() == 0:
             nobody = pwd.getpwnam("nobody")
-            self.home.chmod(0o711)
+            home.chmod(0o711)
             config.chmod(0o644)
             os.chown(runtime, nobody.pw_uid, nobody.pw_gid)
             run_as = ["setpriv", f"--reuid={nobody.pw_uid}", f"--regid={nobody.pw_gid}", "--clear-groups"]
