@@ -1,9 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""The build (ORVAN_BUILD_DIR, by default build/default) installed into a
-scratch prefix and used as another project would: consumer/, built with
-find_package(orvan CONFIG) and with pkg-config (by ORVAN_CXX, by default the
-build's compiler), prints the start camera's exact bits; the program, where
-built, comes with its desktop entry and its own raylib."""
+"""The build (ORVAN_BUILD_DIR, by default build/default) installed into a scratch prefix and used as another project
+would: consumer/, built with find_package(orvan CONFIG) and with pkg-config (by ORVAN_CXX, by default the build's
+compiler), prints the start camera's exact bits; the program, where built, comes with its desktop entry and its own
+raylib."""
 import os
 import re
 import shutil
@@ -35,13 +34,10 @@ DESKTOP = "share/applications/orvan-demo-window.desktop"
 def prefix():
     """The build installed in /tmp (the consumer must use nothing of the tree),
     beside a copy of the consumer; removed at the end."""
-    scratch = Path(tempfile.mkdtemp(prefix="orvan-install-"))
-    try:
-        shutil.copytree(HERE / "consumer", scratch / "consumer")
-        run("cmake", "--install", BUILD, "--prefix", scratch / "prefix")
-        yield scratch / "prefix"
-    finally:
-        shutil.rmtree(scratch)
+    with tempfile.TemporaryDirectory(prefix="orvan-install-") as scratch:
+        shutil.copytree(HERE / "consumer", Path(scratch, "consumer"))
+        run("cmake", "--install", BUILD, "--prefix", Path(scratch, "prefix"))
+        yield Path(scratch, "prefix")
 
 
 @pytest.fixture(scope="module")

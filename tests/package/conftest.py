@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""The Debian packages, built once by the release workflow preset (its output
-in build/release-workflow.log, the packages in build/release/): checked by
-test_package.py (policy, contents, dependencies, apt) and test_program.py
-(the program unpacked), scripts/test.sh's "package" check."""
+"""The Debian packages, built once by the release workflow preset (its output in build/release-workflow.log, the
+packages in build/release/): checked by test_package.py (policy, contents, dependencies, apt) and test_program.py (the
+program unpacked), scripts/test.sh's "package" check."""
 import re
 import subprocess
 from types import SimpleNamespace

@@ -1,6 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""The packages against Debian's policy, their contents and their
-dependencies (conftest.py says how they are made)."""
+"""The packages against Debian's policy, their contents and their dependencies (conftest.py says how they are made)."""
 import os
 import re
 import subprocess
@@ -33,9 +32,8 @@ NOTICES = [(copy, source) for copy, pattern in (("raylib-LICENSE", "raylib-*/LIC
 # ---- Debian policy -------------------------------------------------------------------------------
 @pytest.mark.parametrize("key", ["program", "development"])
 def test_lintian_finds_no_error_or_warning_in_the_package(packages, key):
-    # No tag is overridden. Debian 13's lintian repeats appstreamcli's "not
-    # reverse-DNS" (the AppStream id is the program's name on purpose) as a tag
-    # Debian 12's does not know: suppressed where known, the file validated below.
+    # No tag is overridden. Debian 13's lintian repeats appstreamcli's "not reverse-DNS" (the AppStream id is the
+    # program's name on purpose) as a tag Debian 12's does not know: suppressed where known, the file validated below.
     # lintian's leftover temporary files (mldbm-elf-*) go to pytest's folder.
     tag = "appstream-metadata-validation-failed"
     known = subprocess.run(["lintian-explain-tags", tag], capture_output=True).returncode == 0
@@ -103,7 +101,6 @@ def test_development_package_holds_no_raylib(packages):
 
 def test_pkg_config_gives_the_headers_and_library_of_the_unpacked_development_package(packages):
     env = dict(os.environ, PKG_CONFIG_PATH=str(packages.development.root / LIBDIR / "pkgconfig"))
-
     pkg_config = lambda *args: run("pkg-config", *args, "orvan", env=env).strip()  # noqa: E731
     flags = f"pkg-config --cflags --libs orvan: {pkg_config('--cflags', '--libs')}"
     assert Path(pkg_config("--variable=includedir"), "orvan/orvan_kernel.hpp").is_file(), flags

@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""The program unpacked from its package: it finds its own raylib, says why
-and ends without a display, and against the recording raylib of the tests it
-makes the tested build's calls (conftest.py says how the packages are made)."""
+"""The program unpacked from its package: it finds its own raylib, says why and ends without a display, and against the
+recording raylib of the tests it makes the tested build's calls (conftest.py says how the packages are made)."""
 import os
 import subprocess
 from types import SimpleNamespace
@@ -32,9 +31,8 @@ def test_without_a_display_the_program_with_its_raylib_says_so_and_exits_with_st
 
 @pytest.fixture(scope="module")
 def recorded(packages):
-    """The calls in 120 frames to the default build's recording raylib of the
-    packaged program, of the tested build's (demo_window_test.cpp checks
-    them bit for bit), and of the packaged one when the window is not ready."""
+    """The calls in 120 frames to the default build's recording raylib of the packaged program, of the tested build's
+    (demo_window_test.cpp checks them bit for bit), and of the packaged one when the window is not ready."""
     build = REPO / "build" / "default"
     for step in (["--preset", "default"], ["--build", "--preset", "default", "--target", "recording_raylib", NAME]):
         run("cmake", *step, cwd=REPO)
