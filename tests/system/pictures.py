@@ -1,9 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""What a window shows, in a screenshot (PIL): pixels of an exact colour in a
-region, a second after the window appeared. llvmpipe draws the unlit
-spheres, the lines and raylib's bitmap font unfiltered, so colours match
-exactly where nothing is blended; the scene moves, so the thresholds are
-lower bounds, about a third of what a typical frame shows."""
+"""What a window shows, in a screenshot (PIL): pixels of an exact colour in a region, a second after the window
+appeared. llvmpipe draws the unlit spheres, the lines and raylib's bitmap font unfiltered, so colours match exactly
+where nothing is blended; the scene moves, so the thresholds are lower bounds, about a third of what a typical frame
+shows."""
 import io
 import subprocess
 
@@ -42,9 +41,8 @@ def assert_scene(image):
 
 
 def contents_rect(image):
-    """(x, y, width, height) of the window's contents on a whole screen: the box
-    around the scene's background colour, after an opening (5x5) drops lone
-    pixels of it elsewhere (in a wallpaper)."""
+    """(x, y, width, height) of the window's contents on a whole screen: the box around the scene's background
+    colour, after an opening (5x5) drops lone pixels of it elsewhere (in a wallpaper)."""
     rgb = image.convert("RGB")
     mask = Image.new("L", rgb.size, 0)
     mask.putdata([255 if p == BACKGROUND else 0 for p in rgb.getdata()])
@@ -63,10 +61,9 @@ def read_title(image, box):
 
 
 def title_bar_checks(image, box, close=None):
-    """A title bar in BOX showing the title ("Orvan Engine" read exactly: OCR
-    may misread a theme's em dash, slashes, brackets) and a close button at
-    CLOSE (x, y): the 16x16 square there is not plain, its grey levels'
-    standard deviation (0 on a plain bar) at least 0.05."""
+    """A title bar in BOX showing the title ("Orvan Engine" read exactly: OCR may misread a theme's em dash, slashes,
+    brackets) and a close button at CLOSE (x, y): the 16x16 square there is not plain, its grey levels' standard
+    deviation (0 on a plain bar) at least 0.05."""
     text = read_title(image, box)
     assert "Orvan Engine" in text, f"the title bar at {box} shows the title (read: {text!r})"
     if close is not None:

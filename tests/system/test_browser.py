@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""The web build's page (ORVAN_WEB_BUILD_DIR, by default build/web) served on
-127.0.0.1, in headless Chromium (ORVAN_CHROMIUM; llvmpipe via ANGLE on EGL)
-and in Firefox (ORVAN_FIREFOX) on Xvfb (headless it gets no WebGL here)."""
+"""The web build's page (ORVAN_WEB_BUILD_DIR, by default build/web) served on 127.0.0.1, in headless Chromium
+(ORVAN_CHROMIUM; llvmpipe via ANGLE on EGL) and in Firefox (ORVAN_FIREFOX) on Xvfb (headless it gets no WebGL here)."""
 import functools
 import gzip
 import itertools
@@ -36,9 +35,8 @@ FACTS = """(() => {
 
 @pytest.fixture
 def server(work):
-    """The web build's page, and in broken/ the page without its wasm, served
-    on a free port of 127.0.0.1: .requests (path, status) of each request,
-    .unanswered(but) those with an error status but BUT, .build its folder."""
+    """The web build's page, and in broken/ the page without its wasm, served on a free port of 127.0.0.1: .requests
+    (path, status) of each request, .unanswered(but) those with an error status but BUT, .build its folder."""
     build = Path(os.environ.get("ORVAN_WEB_BUILD_DIR", Path(__file__).resolve().parents[2] / "build" / "web"))
     if missing := [name for name in FILES if not (build / name).exists()]:
         pytest.fail(f"{', '.join(missing)} not built in {build}: build the web preset first")
@@ -63,9 +61,8 @@ def server(work):
 
 @pytest.fixture(params=["chromium", "firefox"])
 def browser(request, work, mark, runtime, stop_at_end):
-    """browser(webgl=True): the engine's browser with a new profile (Firefox on
-    an Xvfb of the test's own), closed at the end; its temporary files in the
-    runtime folder, whose short path Chromium's sockets need."""
+    """browser(webgl=True): the engine's browser with a new profile (Firefox on an Xvfb of the test's own), closed at
+    the end; its temporary files in the runtime folder, whose short path Chromium's sockets need."""
     engine = request.param
     binary = os.environ.get(f"ORVAN_{engine.upper()}") or {"chromium": "chromium", "firefox": "firefox-esr"}[engine]
     display = request.getfixturevalue("xvfb").env if engine == "firefox" else harness.clean_env()
@@ -78,10 +75,9 @@ def browser(request, work, mark, runtime, stop_at_end):
     return start
 
 
-# The grid: a row near the canvas's bottom crosses several of its lines, which
-# cross the near plane. SwiftShader (Chromium's default) drops them, and so
-# does Chromium on Mesa 25's llvmpipe (Debian 13; the desktop program draws
-# them all): there the other lines must show below the ring.
+# The grid: a row near the canvas's bottom crosses several of its lines, which cross the near plane. SwiftShader
+# (Chromium's default) drops them, and so does Chromium on Mesa 25's llvmpipe (Debian 13; the desktop program draws them
+# all): there the other lines must show below the ring.
 def grid_check(image):
     mesa = subprocess.run(["dpkg-query", "-W", "-f", "${Version}", "libgl1-mesa-dri"], capture_output=True, text=True)
     major = int(re.match(r"(?:\d+:)?(\d*)", mesa.stdout).group(1) or 0)

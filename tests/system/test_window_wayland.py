@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""The program on Wayland under weston (Mesa's llvmpipe): headless, and on
-weston's X11 backend nested in Xvfb, whose seat (pointer, keyboard) reaches
-libdecor's title bar and close button. GLFW turns a lost compositor into a
-close request: the program then ends as after the close button, with 0."""
+"""The program on Wayland under weston (Mesa's llvmpipe): headless, and on weston's X11 backend nested in Xvfb, whose
+seat (pointer, keyboard) reaches libdecor's title bar and close button. GLFW turns a lost compositor into a close
+request: the program then ends as after the close button, with 0."""
 import re
 import signal
 import time
@@ -18,9 +17,8 @@ from test_window_x11 import MESSAGE
 
 @pytest.fixture
 def session(work, runtime):
-    """The private runtime folder, and a session bus that is not there: else
-    libdecor's plugin (reading the desktop's settings) would have libdbus
-    start one for the X display, which outlives the program."""
+    """The private runtime folder, and a session bus that is not there: else libdecor's plugin (reading the desktop's
+    settings) would have libdbus start one for the X display, which outlives the program."""
     return harness.clean_env(XDG_RUNTIME_DIR=runtime, DBUS_SESSION_BUS_ADDRESS=f"unix:path={work}/no-session-bus")
 
 
