@@ -26,7 +26,7 @@ def tail(path, lines=20):
     return "\n".join(f"  | {line}" for line in text) or f"  ({path}: empty)"
 
 
-def wait_for(what, predicate, timeout=60.0, interval=0.05, process=None, logs=None):
+def wait_for(what, predicate, timeout, interval=0.05, process=None, logs=None):
     """Polls predicate until it returns something true and returns that; fails when timeout seconds have gone, or at
     once if process has ended, showing LOGS (by default the process's)."""
     logs = process.logs() if logs is None and process else logs or ()

@@ -60,7 +60,7 @@ def read_title(image, box):
     return " ".join(read.stdout.decode(errors="replace").split())
 
 
-def title_bar_checks(image, box, close=None):
+def title_bar_checks(image, box, close):
     """A title bar in BOX showing the title ("Orvan Engine" read exactly: OCR may misread a theme's em dash, slashes,
     brackets) and a close button at CLOSE (x, y): the 16x16 square there is not plain, its grey levels' standard
     deviation (0 on a plain bar) at least 0.05."""

@@ -9,7 +9,7 @@ start() starts it with all its state in the test's folder, stop() stops it.
   click(x, y)    the pointer moved in from elsewhere, a left click
   key_escape()   Esc, to the focused window (the program's)
   close(pid)     the desktop's own close request (where no close button is)
-  compositor     its process, which the test kills (Wayland)
+  compositor     its main process (on X11 the window manager), which the test kills on Wayland
   top_bar        (x, y, w, h) where its top bar names the focused program, or None
 """
 import contextlib
@@ -72,6 +72,10 @@ class Base:
 
     def logs(self):
         return [log for process in self.processes for log in process.logs()]
+
+    def wait(self, what, predicate, timeout, interval=0.1):
+        """harness.wait_for while the compositor runs, showing all the desktop's logs."""
+        return harness.wait_for(what, predicate, timeout, interval, process=self.compositor, logs=self.logs())
 
     def stop(self):
         self.undo.close()

@@ -12,7 +12,6 @@ from pathlib import Path
 from gi.repository import GLib
 from PIL import Image
 
-import harness
 import displays
 from desktops import Base, Window
 
@@ -58,8 +57,7 @@ class Desktop(Base):
         env["DBUS_SYSTEM_BUS_ADDRESS"] = system.address
         self.compositor = self.spawn(["gnome-shell", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
                                       f"{WIDTH}x{HEIGHT}"], "gnome-shell", env)
-        harness.wait_for("GNOME Shell started, its overview closed", self.ready, 90, interval=0.2,  # slow when loaded
-                         process=self.compositor, logs=self.logs())
+        self.wait("GNOME Shell started, its overview closed", self.ready, 90, 0.2)  # slow when loaded
         self.env = self.base_env(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="wayland-0",
                                  XDG_SESSION_TYPE="wayland")
 

@@ -60,8 +60,7 @@ class Desktop(Base):
         self.answers, self.queries = {}, itertools.count(1)
         self.bus.register_object("/org/orvan/DesktopTest", Gio.DBusNodeInfo.new_for_xml(CALLBACK).interfaces[0],
                                  self.answered, None, None)
-        harness.wait_for("kwin's Wayland socket and its scripting on D-Bus", self.ready, 60, interval=0.1,
-                         process=self.compositor, logs=self.logs())
+        self.wait("kwin's Wayland socket and its scripting on D-Bus", self.ready, 60)
         self.env = self.base_env(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="orvan-kde",
                                  XDG_SESSION_TYPE="wayland")
 
@@ -98,8 +97,7 @@ class Desktop(Base):
                 self.call(f"/Scripting/Script{number}", "org.kde.kwin.Script", "run")
             except GLib.Error:
                 self.call(f"/{number}", "org.kde.kwin.Script", "run")
-            harness.wait_for(f"KWin script {tag} to call back", lambda: self.handled(tag), 10, interval=0.01,
-                             process=self.compositor, logs=self.logs())
+            self.wait(f"KWin script {tag} to call back", lambda: self.handled(tag), 10, 0.01)
         finally:
             self.call(*scripting, "unloadScript", GLib.Variant("(s)", (tag,)), "(b)")
         found = self.answers.pop(tag)

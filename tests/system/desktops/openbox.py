@@ -3,7 +3,6 @@
 close. All is read from the X server; Esc is a key press sent to the program's window alone (no key left held)."""
 from Xlib import X
 
-import harness
 import displays
 from desktops import Base, Window
 
@@ -15,9 +14,8 @@ class Desktop(Base):
         self.xvfb = self.own(displays.Xvfb(self.work, mark=self.mark))
         self.x, self.screenshot = self.xvfb.x, self.xvfb.shot
         env = self.base_env(DISPLAY=self.xvfb.display, XDG_CONFIG_HOME=self.work / "config")
-        self.spawn(["openbox", "--sm-disable"], "openbox", env)
-        harness.wait_for("openbox to name itself on the root window", lambda: self.manager() == "Openbox", 20,
-                         process=self.processes[-1], logs=self.logs())
+        self.compositor = self.spawn(["openbox", "--sm-disable"], "openbox", env)
+        self.wait("openbox to name itself on the root window", lambda: self.manager() == "Openbox", 20)
         self.env = self.base_env(DISPLAY=self.xvfb.display, XDG_RUNTIME_DIR=self.runtime, XDG_SESSION_TYPE="x11")
 
     def manager(self):

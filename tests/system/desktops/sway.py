@@ -13,7 +13,6 @@ from pathlib import Path
 
 from PIL import Image
 
-import harness
 from desktops import Base, Window
 
 CONFIG = """output HEADLESS-1 resolution 1600x900 position 0 0
@@ -45,8 +44,7 @@ class Desktop(Base):
             ipc = sorted(runtime.glob("sway-ipc.*.sock"))
             wayland = sorted(p.name for p in runtime.glob("wayland-[0-9]*") if p.is_socket())
             return ipc and wayland and (str(ipc[0]), wayland[0])
-        self.socket, display = harness.wait_for("sway's IPC and Wayland sockets", sockets, 30, interval=0.1,
-                                                process=self.compositor, logs=self.logs())
+        self.socket, display = self.wait("sway's IPC and Wayland sockets", sockets, 30)
         self.env = self.base_env(XDG_RUNTIME_DIR=runtime, WAYLAND_DISPLAY=display, XDG_SESSION_TYPE="wayland")
         self.swaymsg("-t", "get_version")
 
