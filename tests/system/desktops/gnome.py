@@ -69,13 +69,13 @@ class Desktop(Base):
         return self.call("org.gnome.Shell", "/org/orvan/DesktopTest", "org.orvan.DesktopTest", method,
                          reply=reply)[0]
 
-    def owning(self, name, method, *args):
-        """METHOD(*ARGS), called while the test owns the bus name NAME."""
+    def owning(self, name, *call):
+        """self.call(*CALL), made while the test owns the bus name NAME."""
         bus = ("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus")
         (got,) = self.call(*bus, "RequestName", GLib.Variant("(su)", (name, 4)), "(u)")  # 4: do not queue
         assert got == 1, f"the test owns the bus name {name} (RequestName answered {got})"
         try:
-            return method(*args)
+            return self.call(*call)
         finally:
             self.call(*bus, "ReleaseName", GLib.Variant("(s)", (name,)), "(u)")
 
@@ -95,7 +95,7 @@ class Desktop(Base):
 
     def window(self, pid):
         """The app_id the shell's (Introspect's wm-class), the frame the extension's."""
-        listed = self.owning("org.freedesktop.impl.portal.desktop.gnome", self.call, "org.gnome.Shell",
+        listed = self.owning("org.freedesktop.impl.portal.desktop.gnome", "org.gnome.Shell",
                              "/org/gnome/Shell/Introspect", "org.gnome.Shell.Introspect", "GetWindows", None,
                              "(a{ta{sv}})")[0]
         for wid, (wpid, x, y, w, h) in json.loads(self.ours("Frames")).items():
@@ -107,7 +107,7 @@ class Desktop(Base):
 
     def screenshot(self):
         path = self.work / "shell-screenshot.png"
-        ok, _ = self.owning("org.gnome.Screenshot", self.call, "org.gnome.Shell.Screenshot",
+        ok, _ = self.owning("org.gnome.Screenshot", "org.gnome.Shell.Screenshot",
                             "/org/gnome/Shell/Screenshot", "org.gnome.Shell.Screenshot", "Screenshot",
                             GLib.Variant("(bbs)", (False, False, str(path))), "(bs)")
         assert ok, "GNOME Shell took a screenshot"
