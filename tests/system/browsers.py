@@ -29,7 +29,7 @@ class Browser:
     def open(self, url):
         """PAGE once URL, opened in a 1280x720 viewport, has drawn 10 frames or shows a notice."""
         self.viewport(1280, 720)
-        self.navigate(url)
+        self.send(self.NAVIGATE, url=url)
         return harness.wait_for(f"10 frames or a notice on {url}", lambda: (
             (s := self.evaluate(PAGE)) is not None and (s["frames"] >= 10 or s["message"] != "") and s),
             30, 0.1, process=self.process)
@@ -52,6 +52,7 @@ class Browser:
 
 
 class Chromium(Browser):
+    NAVIGATE = "Page.navigate"
     FLAGS = [
         "--headless", "--remote-debugging-pipe", "--window-size=1280,720", "--force-device-scale-factor=1",
         "--hide-scrollbars", "--no-first-run", "--no-default-browser-check",
@@ -98,9 +99,6 @@ class Chromium(Browser):
                 raise self.failed(f"{method}: chromium closed its pipe")
             self.buffer += chunk
 
-    def navigate(self, url):
-        self.send("Page.navigate", url=url)
-
     def evaluate(self, expression):
         answer = self.send("Runtime.evaluate", expression=expression, returnByValue=True)
         if "exceptionDetails" in answer:
@@ -121,6 +119,7 @@ class Chromium(Browser):
 
 
 class Firefox(Browser):
+    NAVIGATE = "WebDriver:Navigate"
     PREFS = {
         "marionette.port": 0,  # a free one, written to the profile's MarionetteActivePort
         # Nothing but the page's own server: all else goes to a proxy that is not there.
@@ -169,9 +168,6 @@ class Firefox(Browser):
         if answer[2]:
             raise harness.Failed(f"{method}: {answer[2].get('error')}: {answer[2].get('message')}")
         return answer[3]
-
-    def navigate(self, url):
-        self.send("WebDriver:Navigate", url=url)
 
     def evaluate(self, expression):
         return self.send("WebDriver:ExecuteScript", script=f"return ({expression});", args=[])["value"]
