@@ -17,18 +17,13 @@ from pathlib import Path
 
 import psutil
 
-from records import BUILD, EXE, REPO, keys, load, now, output, pace, running, say, version
+from records import BUILD, EXE, REPO, add_machine, keys, load, now, output, pace, running, say, version
 import beside
 import displays
 import harness
 import report
 
 LOW, HIGH = 10, 610  # frames of the two callgrind runs; the allocations are counted between them
-
-
-def add_machine(results, *lines):
-    with open(results / "machine.txt", "a") as f:
-        f.writelines(line + "\n" for line in lines)
 
 
 def machine(results):
@@ -68,13 +63,6 @@ def backends(results, work):
             if "GLFW - Wayland" not in (results / f"wayland-{turn}.out").read_text(errors="replace"):
                 raise harness.Failed(f"the Wayland run {turn} did not use Wayland")
     add_machine(results, f"weston: {version('weston')}")
-
-
-def web(results, work):
-    say("the desktop and the browsers, 300 intervals each")
-    beside.web(results / "web", work, 300)
-    add_machine(results, *(line for line in (results / "web/machine.txt").read_text().splitlines()
-                           if line.split(":")[0] in ("chromium", "firefox", "emscripten")))
 
 
 def engine_counts_pacing(results, work):
@@ -117,7 +105,8 @@ def main(argv):
             if part in ("", "backends"):
                 backends(results, work)
             if part in ("", "web"):
-                web(results, work)
+                say("the desktop and the browsers, 300 intervals each")
+                add_machine(results, *beside.web(results / "web", work, 300))
             if part == "opengl":
                 say("the OpenGL 2.1 and 3.3 builds, 3 runs of 600 intervals each, in turns, and frame 90 of each")
                 beside.opengl(results, work, libdir[0])

@@ -16,7 +16,7 @@ from pathlib import Path
 import psutil
 from PIL import ImageChops
 
-from records import BUILD, EXE, REPO, load, median, now, pace, pacing, running, version
+from records import BUILD, EXE, REPO, add_machine, load, median, now, pace, pacing, running, version
 import browsers
 import displays
 import harness
@@ -73,15 +73,15 @@ def in_browser(engine, binary, folder, url, intervals, env):
 
 
 def web(out, work, intervals):
+    """Section 5's records in OUT; returns the browsers' and emscripten's versions, lines of machine.txt."""
     web = REPO / "build/web"
     needed = (EXE, BUILD / "bench/libpacing_probe.so", web / "orvan-demo-window.wasm")
     if missing := [file for file in needed if not file.exists()]:
         raise harness.Failed(f"{missing[0]} missing: scripts/bench.sh web builds it")
     out.mkdir(parents=True)
-    (out / "machine.txt").write_text(
-        f"date: {now()}\nchromium: {version('chromium')} (headless, --use-angle=gl-egl)\n"
-        f"firefox: {version('firefox-esr')} (a window on Xvfb)\nemscripten: {version('emscripten')}\n"
-        f"load before: {load()}\n")
+    versions = [f"chromium: {version('chromium')} (headless, --use-angle=gl-egl)",
+                f"firefox: {version('firefox-esr')} (a window on Xvfb)", f"emscripten: {version('emscripten')}"]
+    add_machine(out, f"date: {now()}", *versions, f"load before: {load()}")
     quiet = type("Quiet", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *_: None})
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(quiet, directory=str(web)))
     threading.Thread(target=server.serve_forever, daemon=True).start()
@@ -92,12 +92,12 @@ def web(out, work, intervals):
                                     ("firefox", "firefox-esr", xvfb.env)):
             record = in_browser(engine, binary, work / engine, url, intervals, env)
             (out / f"{engine}.json").write_text(json.dumps(record))
-    with open(out / "machine.txt", "a") as machine:
-        machine.write(f"load after: {load()}\n")
+    add_machine(out, f"load after: {load()}")
     files = [web / f"orvan-demo-window.{ext}" for ext in ("html", "js", "wasm", "svg")]
     sizes = [f"{f.suffix[1:]} {f.stat().st_size}" for f in files]
     packed = sum(len(gzip.compress(f.read_bytes(), 9)) for f in files)
     (out / "sizes.txt").write_text("\n".join(sizes + [f"gzip {packed}"]) + "\n")
+    return versions
 
 
 def frame(xvfb, work, env, n=90):
@@ -132,7 +132,7 @@ def opengl(results, work, other):
                 runs[name].append(pacing(results / f"gl{i}-{turn}.txt"))
         shots = [frame(xvfb, work, dict(xvfb.env, **env)) for env in builds.values()]
     rows = [[name, " / ".join(f"{r['fps']:.1f}" for r in rs), f"{median([r['median'] for r in rs]):.2f}",
-             f"{median([r['p99'] for r in rs]):.2f}", f"{max(r['worst'] for r in rs):.1f}",
+             f"{median([r['p99'] for r in rs]):.2f}", f"{max(r['max'] for r in rs):.1f}",
              f"{median([r['cpu_ms'] for r in rs]) * 600 / 1000:.2f}"] for name, rs in runs.items()]
     differ = ImageChops.difference(shots[0].convert("RGB"), shots[1].convert("RGB")).convert("L")
     changed = sum(n for n, level in differ.getcolors(1180 * 720) if level)

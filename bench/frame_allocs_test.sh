@@ -6,12 +6,10 @@
 #
 # usage: frame_allocs_test.sh PROGRAM ALLOC_PROBE RECORDING_RAYLIB_DIR
 set -euo pipefail
-out=$(mktemp)
-trap 'rm -f "$out"' EXIT
-env -u RECORDING_RAYLIB_LOG LD_LIBRARY_PATH="$3" RECORDING_RAYLIB_FRAMES=610 LD_PRELOAD="$2" ORVAN_ALLOC_OUT="$out" \
-    ORVAN_ALLOC_FROM_FRAME=10 ORVAN_ALLOC_TO_FRAME=610 "$1"
-cat "$out"
-grep -qx 'window_complete 1' "$out" || { echo "FAIL the run did not reach frame 610"; status=1; }
-grep -qE '^allocations_total [1-9][0-9]*$' "$out" || { echo "FAIL the probe counted no allocation at all"; status=1; }
-grep -qx 'allocations_window 0' "$out" || { echo "FAIL allocations between frames 10 and 610"; status=1; }
+out=$(env -u RECORDING_RAYLIB_LOG LD_LIBRARY_PATH="$3" RECORDING_RAYLIB_FRAMES=610 LD_PRELOAD="$2" \
+    ORVAN_ALLOC_OUT=/dev/stdout ORVAN_ALLOC_FROM_FRAME=10 ORVAN_ALLOC_TO_FRAME=610 "$1")
+echo "$out"
+grep -qx 'window_complete 1' <<<"$out" || { echo "FAIL the run did not reach frame 610"; status=1; }
+grep -qx 'allocations_total [1-9][0-9]*' <<<"$out" || { echo "FAIL the probe counted no allocation at all"; status=1; }
+grep -qx 'allocations_window 0' <<<"$out" || { echo "FAIL allocations between frames 10 and 610"; status=1; }
 exit "${status:-0}"

@@ -20,15 +20,11 @@ EXE = BUILD / "orvan-demo-window"
 import harness  # noqa: E402
 
 
-def nearest_rank(sorted_values, p):
-    """The p-th percentile by nearest rank: the smallest value with at least p % of the values at or below it."""
-    return sorted_values[max(1, math.ceil(p / 100.0 * len(sorted_values))) - 1]
-
-
 def summary(values):
-    """n, the 50th, 90th and 99th percentiles and the maximum."""
+    """n, the 50th, 90th and 99th percentiles by nearest rank (the smallest value with at least p % of the values at or
+    below it) and the maximum."""
     s = sorted(values)
-    return {"n": len(s), **{f"p{p}": nearest_rank(s, p) for p in (50, 90, 99)}, "max": s[-1]}
+    return {"n": len(s), **{f"p{p}": s[max(1, math.ceil(p / 100.0 * len(s))) - 1] for p in (50, 90, 99)}, "max": s[-1]}
 
 
 def lowest(t, values, i, until):
@@ -61,6 +57,11 @@ def longest_still(t, counts, i):
 def say(text):
     """TEXT, after the running script's name."""
     print(f"{Path(sys.argv[0]).stem}: {text}", flush=True)
+
+
+def add_machine(folder, *lines):
+    with open(folder / "machine.txt", "a") as f:
+        f.writelines(line + "\n" for line in lines)
 
 
 def load():
@@ -132,18 +133,17 @@ def group(ob):
 
 
 def pacing(path):
-    """The figures of one pacing probe record."""
+    """The figures of one pacing probe record, its intervals' summary() among them."""
     head = keys(path, "# ")
     with open(path) as f:
         rows = [tuple(float(x) for x in line.split()) for line in f if line.strip() and not line.startswith("#")]
     if len(rows) < 2 or "cpu_seconds_per_frame" not in head:
         sys.exit(f"report: {path} holds fewer frames than asked for")
     iv = [r[2] for r in rows[1:]]
-    s = sorted(iv)
-    return {"rows": rows, "intervals": len(iv), "fps": len(iv) / ((rows[-1][1] - rows[0][1]) / 1000.0),
-            "median": median(iv), "p99": nearest_rank(s, 99), "worst": s[-1],
-            "worst_frame": int(rows[1 + iv.index(s[-1])][0]), "swap": median([r[3] for r in rows[1:]]),
-            "wait": median([r[4] for r in rows[1:]]), "rest": median([r[2] - r[3] - r[4] for r in rows[1:]]),
+    return {"rows": rows, **summary(iv), "fps": len(iv) / ((rows[-1][1] - rows[0][1]) / 1000.0),
+            "median": median(iv), "worst_frame": int(rows[1 + iv.index(max(iv))][0]),
+            "swap": median([r[3] for r in rows[1:]]), "wait": median([r[4] for r in rows[1:]]),
+            "rest": median([r[2] - r[3] - r[4] for r in rows[1:]]),
             "cpu_ms": float(head["cpu_seconds_per_frame"]) * 1e3, "faults": float(head["minor_faults_per_frame"]),
             "rss_mib": int(head["peak_rss_kib"]) / 1024, "startup_ms": float(head["start_to_first_frame_ms"]),
             "server_ms": float(head.get("server_cpu_seconds_per_frame", "nan")) * 1e3}

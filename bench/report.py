@@ -9,7 +9,6 @@ import json
 import os
 import subprocess
 import sys
-from collections import defaultdict
 
 from records import REPO, callgrind_self_costs, group, keys, median, pacing, summary
 
@@ -48,9 +47,8 @@ def report(results):
         low, high = (int(x) for x in open(at("frames.txt")).read().split())
         c_low, c_high = (callgrind_self_costs(at(f"callgrind.{k}")) for k in (low, high))
         delta, n = {k: c_high.get(k, 0) - c_low.get(k, 0) for k in set(c_low) | set(c_high)}, high - low
-        groups = defaultdict(int)
-        for (ob, _), d in delta.items():
-            groups[group(ob)] += d
+        groups = {g: sum(d for (ob, _), d in delta.items() if group(ob) == g)
+                  for g in ("program", "libm", "raylib", "other")}
         own = (groups["program"] + groups["libm"]) / n
         allocs = keys(at("allocs.txt"))
         if allocs.get("window_complete") != "1":
@@ -66,9 +64,9 @@ def report(results):
             ["Program's own instructions per frame (frame loop, engine, libm sin/cos)", f"{own:,.0f}", "< 5,000",
              mark(own < 5000)],
             [f"Heap allocations, end of frame {frm} to end of frame {to}", in_window, 0, mark(in_window == 0)],
-            [f"Frames per second, real window, {p['intervals']} intervals", f"{p['fps']:.2f}", 60, ""],
+            [f"Frames per second, real window, {p['n']} intervals", f"{p['fps']:.2f}", 60, ""],
             ["Frame interval: median / 99th percentile / worst",
-             f"{p['median']:.3f} / {p['p99']:.3f} / {p['worst']:.3f} ms", "median 16.67 ms", ""]]) + [""]
+             f"{p['median']:.3f} / {p['p99']:.3f} / {p['max']:.3f} ms", "median 16.67 ms", ""]]) + [""]
         out += [f"## 1. Engine micro-benchmarks ({runs[0].get('repetitions')} repetitions)", ""] + table(
             ["Benchmark", "What one iteration does", "Median real time", "Median CPU time"],
             [[f"`{k}`", v, f"{med[k][0]:.2f} ns", f"{med[k][1]:.2f} ns"] for k, v in ENGINE.items()]) + [""]
@@ -85,9 +83,9 @@ def report(results):
         out += [""] + table(["Heap allocations", f"end of frame {frm} to end of frame {to}", "whole run"],
                             [["counted", in_window, allocs["allocations_total"]]]) + [""]
         t = pacing(at("pacing-trimmed.txt"))
-        rows = [(f"frames per second ({p['intervals']} intervals / their total span)", "{fps:.2f}"),
+        rows = [(f"frames per second ({p['n']} intervals / their total span)", "{fps:.2f}"),
                 ("median frame interval", "{median:.3f} ms"), ("99th percentile (nearest rank)", "{p99:.3f} ms"),
-                ("worst interval", "{worst:.3f} ms (frame {worst_frame})"),
+                ("worst interval", "{max:.3f} ms (frame {worst_frame})"),
                 ("CPU time per frame, all threads", "{cpu_ms:.2f} ms"),
                 ("minor page faults per frame", "{faults:,.1f}"),
                 ("peak resident memory (ru_maxrss)", "{rss_mib:.1f} MiB"),
@@ -114,7 +112,7 @@ def backends(results):
              "each": ", ".join(f"{r['fps']:.1f}" for r in rs)} for rs in runs.values())
     for m in (x, y):
         m["both"] = m["cpu_ms"] + m["server_ms"]
-    rows = [(f"frames per second ({runs['x11'][0]['intervals']} intervals / their span)", "{fps:.2f}", "fps"),
+    rows = [(f"frames per second ({runs['x11'][0]['n']} intervals / their span)", "{fps:.2f}", "fps"),
             ("frames per second of each run", "{each}", ""), ("median frame interval", "{median:.3f} ms", ""),
             ("program's CPU time per frame, all threads", "{cpu_ms:.2f} ms", "cpu_ms"),
             ("display server's CPU time per frame", "{server_ms:.2f} ms", ""),
@@ -126,18 +124,17 @@ def backends(results):
 def web(folder):
     """Section 5's tables, from bench/beside.py's records."""
     desktop = pacing(os.path.join(folder, "desktop.txt"))
-    d = summary([r[2] for r in desktop["rows"][1:]])
     runs = {engine: json.load(open(os.path.join(folder, f"{engine}.json"))) for engine in ("chromium", "firefox")}
     if empty := [engine for engine, run in runs.items() if not run.get("intervals")]:
         sys.exit(f"report: {folder}/{empty[0]}.json holds no frame intervals")
-    rows = [("desktop (Xvfb)", f"{desktop['startup_ms']:.0f} ms after the start", d)] + [
+    rows = [("desktop (Xvfb)", f"{desktop['startup_ms']:.0f} ms after the start", desktop)] + [
         (label, f"{runs[e]['firstFrameMs']:.0f} ms after navigation", summary(runs[e]["intervals"]))
         for e, label in (("chromium", "Chromium (headless)"), ("firefox", "Firefox (a window on Xvfb)"))]
-    out = [f"## 5. The browser beside the desktop ({d['n']} intervals each)", ""] + [
+    out = [f"## 5. The browser beside the desktop ({desktop['n']} intervals each)", ""] + [
         f"- {k}: {v}" for k, v in keys(os.path.join(folder, "machine.txt"), sep=":").items()] + [""]
     out += table(["", "first frame", "p50", "p90", "p99", "max", "frames per second by p50", "p50 / desktop's"],
                  [[label, first, *(f"{f[k]:.1f} ms" for k in ("p50", "p90", "p99", "max")), f"{1000 / f['p50']:.0f}",
-                   f"{f['p50'] / d['p50']:.2f}"] for label, first, f in rows]) + [""]
+                   f"{f['p50'] / desktop['p50']:.2f}"] for label, first, f in rows]) + [""]
     cpu = [["desktop", "the program", f"{desktop['cpu_ms']:.1f} ms", f"{desktop['faults']:,.1f}"]]
     for engine, label in (("chromium", "Chromium"), ("firefox", "Firefox")):
         procs = sorted(runs[engine].get("processes", {}).items(), key=lambda kv: -kv[1]["cpuMs"])

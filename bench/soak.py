@@ -13,7 +13,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from records import BUILD, load, longest_still, lowest, median, say, window_rates
+from records import BUILD, load, longest_still, lowest, median, running, say, window_rates
 import displays
 import harness
 
@@ -34,32 +34,27 @@ def memory_kib(program):
 
 def run(duration, warmup, folder, log):
     """Runs the program for DURATION seconds: its samples, and its exit status after Esc ("timeout" past ESC_S s)."""
-    mark = os.urandom(8).hex()
     (folder / "cwd").mkdir()
-    xvfb = displays.Xvfb(folder, mark=mark)
-    program = None
     try:
-        program = harness.Program(BUILD / "orvan-demo-window", BUILD / "tests" / "libframe_counter.so", folder,
-                                  xvfb.env, cwd=folder / "cwd", mark=mark)
-        window = xvfb.wait_window(program)
-        start = time.monotonic()
-        say(f"{duration} s, warm-up {warmup} s, window {window.id:#x}, process {program.pid}, load {load()}")
-        samples = []
-        for at in range(INTERVAL, duration + 1, INTERVAL):
-            time.sleep(max(0.0, start + at - time.monotonic()))
-            if (memory := memory_kib(program)) is None:
-                raise harness.Failed(f"the program ended by itself after about {at} s\n{harness.tail(program.err)}")
-            samples.append((time.monotonic() - start, *memory[:2], program.frames(), *memory[2:]))
-            for out in (sys.stdout, log):
-                print("%.2f %d %d %d %d %d %d" % samples[-1], file=out, flush=True)
-        xvfb.send_escape(window)
-        status = program.wait(ESC_S)
-        return samples, "timeout" if status is None else status
+        with running(displays.Xvfb(folder, mark=folder.name)) as xvfb, running(harness.Program(
+                BUILD / "orvan-demo-window", BUILD / "tests" / "libframe_counter.so", folder, xvfb.env,
+                cwd=folder / "cwd", mark=folder.name)) as program:
+            window = xvfb.wait_window(program)
+            start = time.monotonic()
+            say(f"{duration} s, warm-up {warmup} s, window {window.id:#x}, process {program.pid}, load {load()}")
+            samples = []
+            for at in range(INTERVAL, duration + 1, INTERVAL):
+                time.sleep(max(0.0, start + at - time.monotonic()))
+                if (memory := memory_kib(program)) is None:
+                    raise harness.Failed(f"the program ended by itself after about {at} s\n{harness.tail(program.err)}")
+                samples.append((time.monotonic() - start, *memory[:2], program.frames(), *memory[2:]))
+                for out in (sys.stdout, log):
+                    print("%.2f %d %d %d %d %d %d" % samples[-1], file=out, flush=True)
+            xvfb.send_escape(window)
+            status = program.wait(ESC_S)
+            return samples, "timeout" if status is None else status
     finally:
-        if program is not None:
-            program.stop()
-        xvfb.stop()
-        if left := harness.kill_leftovers(mark):
+        if left := harness.kill_leftovers(folder.name):
             say(f"processes left behind, killed: {left}")
         say(f"load at the end {load()}")
 

@@ -1,20 +1,18 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Format and static-analysis checks of the project's own code; fails on any
-# difference from .clang-format or any clang-tidy finding (.clang-tidy).
+# Format and static-analysis checks of the project's own code; fails on any difference from .clang-format or any
+# clang-tidy finding (.clang-tidy).
 #
 #   clang-format   every C and C++ file outside build trees and .deps
-#   clang-tidy     every file compiled in the clang-v3 configuration (the
-#                  engine, the program, the tests), from the compile_commands.json
-#                  of a configure-only tree build/lint in which the engine is
-#                  compiled file by file; headers through the files including them
+#   clang-tidy     every file compiled in the clang-v3 configuration (the engine, the program, the tests), from the
+#                  compile_commands.json of a configure-only tree build/lint in which the engine is compiled file by
+#                  file; headers through the files including them
 #
 # Usage: scripts/lint.sh        (after scripts/setup-deps.sh --tests)
 set -euo pipefail
 # shellcheck source=lib/common.sh
 source "$(dirname "$0")/lib/common.sh"
 cd "$REPO" || exit 1
-repo=$REPO
 status=0
 
 mapfile -t sources < <(find . \( -path ./.deps -o -path './build*' -o -path ./.git \) -prune -o \
@@ -26,8 +24,7 @@ else
     echo "lint: clang-format: ${#sources[@]} files formatted"
 fi
 
-# The clang-v3 build's flags where it exists (x86-64); elsewhere the same
-# sources with Clang and the machine's own flags.
+# The clang-v3 build's flags where it exists (x86-64); elsewhere the same sources, by Clang with the machine's flags.
 if [ "$(dpkg --print-architecture)" = amd64 ]; then
     cmake --preset clang-v3 -B build/lint -DORVAN_ENGINE_ONE_TU=OFF >/dev/null
 else
@@ -36,12 +33,13 @@ else
 fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-# run-clang-tidy exits 0 on warnings: findings are counted from its output.
-run-clang-tidy -p build/lint -j "$CMAKE_BUILD_PARALLEL_LEVEL" -quiet "^$repo/" >"$log" 2>/dev/null || status=1
-findings=$(sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -cE ': (warning|error): ' || true)
+# run-clang-tidy exits 0 on warnings: findings are counted from its output, its colours taken out.
+run-clang-tidy -p build/lint -j "$CMAKE_BUILD_PARALLEL_LEVEL" -quiet "^$REPO/" 2>/dev/null | sed 's/\x1b\[[0-9;]*m//g' \
+    >"$log" || status=1
+findings=$(grep -cE ': (warning|error): ' "$log" || true)
 files=$(grep -c '"file"' build/lint/compile_commands.json)
 if [ "$findings" -ne 0 ]; then
-    sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -vE '^(clang-tidy|[0-9]+ warnings? generated|Suppressed|Use -header-filter)'
+    grep -vE '^(clang-tidy|[0-9]+ warnings? generated|Suppressed|Use -header-filter)' "$log"
     echo "lint: clang-tidy: $findings findings"
     status=1
 else

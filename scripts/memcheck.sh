@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# valgrind memcheck on the default build: the engine tests, and the program
-# against the recording raylib (a run of 120 frames, and the window-not-ready
-# path). Fails on any memcheck error or any definitely lost byte.
+# valgrind memcheck on the default build: the engine tests, and the program against the recording raylib (a run of
+# 120 frames, and the window-not-ready path). Fails on any memcheck error or any definitely lost byte.
 #
 # usage: scripts/memcheck.sh
 set -euo pipefail
@@ -17,8 +16,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 failed=0
-# memcheck NAME EXPECTED_STATUS COMMAND...: runs COMMAND under memcheck, with
-# the variables in run_env added to its environment.
+# memcheck NAME EXPECTED_STATUS COMMAND...: runs COMMAND under memcheck, with run_env's variables in its environment.
 run_env=()
 memcheck() {
     local name=$1 expected=$2 status=0
