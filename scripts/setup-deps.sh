@@ -134,9 +134,7 @@ source "$REPO/scripts/lib/raylib-desktop.sh"
 # shellcheck source=lib/raylib-web.sh
 source "$REPO/scripts/lib/raylib-web.sh"
 
-with_tests=0
-with_web=0
-lean=${ORVAN_LEAN:-0}
+with_tests=0 with_web=0 lean=${ORVAN_LEAN:-0}
 for arg in "$@"; do
     case $arg in
         --tests) with_tests=1 ;;
@@ -152,8 +150,7 @@ lists=(program)
 ((!with_tests || lean)) || lists+=(desktops)
 mkdir -p "$LOG_DIR"
 # One run at a time per checkout.
-exec 9>"$DEPS_DIR/.lock"
-flock 9
+exec 9>"$DEPS_DIR/.lock" && flock 9
 
 install_packages "${lists[@]}"
 setup_desktop_raylib
