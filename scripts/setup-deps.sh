@@ -94,29 +94,16 @@ cmake_install() {
 
 # --- Debian packages --------------------------------------------------------
 
-# package_list NAME: the package names in scripts/packages/NAME.list for this
-# machine's architecture: a name followed by "[ARCH ...]" only on those.
-package_list() {
-    sed 's/#.*//' "$REPO/scripts/packages/$1.list" | awk -v arch="$(dpkg --print-architecture)" '
+# install_packages LIST...: installs the packages of scripts/packages/LIST.list
+# not installed yet; a name followed by "[ARCH ...]" only on those architectures.
+install_packages() {
+    local pkg missing=() wanted=() lists=("${@/#/$REPO/scripts/packages/}")
+    mapfile -t wanted < <(sed 's/#.*//' "${lists[@]/%/.list}" | awk -v arch="$(dpkg --print-architecture)" '
         NF == 0 { next }
         $2 !~ /^\[/ { print $1; next }
-        { gsub(/[][]/, " "); for (i = 2; i <= NF; i++) if ($i == arch) { print $1; next } }'
-}
-
-is_installed() {
-    local status
-    status=$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) || return 1
-    [[ $status == *" ok installed" ]]
-}
-
-# install_packages LIST...: installs the packages of those lists not installed yet.
-install_packages() {
-    local pkg list missing=() wanted=()
-    for list in "$@"; do
-        mapfile -t -O "${#wanted[@]}" wanted < <(package_list "$list")
-    done
+        { gsub(/[][]/, " "); for (i = 2; i <= NF; i++) if ($i == arch) { print $1; next } }')
     for pkg in "${wanted[@]}"; do
-        is_installed "$pkg" || missing+=("$pkg")
+        [[ $(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null) == *" ok installed" ]] || missing+=("$pkg")
     done
     if ((${#missing[@]} == 0)); then
         say "Debian packages: all ${#wanted[@]} installed ($*)"
@@ -125,8 +112,7 @@ install_packages() {
 
     local sudo=()
     if ((EUID != 0)); then
-        command -v sudo >/dev/null 2>&1 ||
-            die "not root and no sudo: cannot install ${missing[*]}"
+        command -v sudo >/dev/null || die "not root and no sudo: cannot install ${missing[*]}"
         sudo=(sudo env DEBIAN_FRONTEND=noninteractive)
     fi
     say "Debian packages: installing ${missing[*]}"
@@ -148,9 +134,7 @@ source "$REPO/scripts/lib/raylib-desktop.sh"
 # shellcheck source=lib/raylib-web.sh
 source "$REPO/scripts/lib/raylib-web.sh"
 
-with_tests=0
-with_web=0
-lean=${ORVAN_LEAN:-0}
+with_tests=0 with_web=0 lean=${ORVAN_LEAN:-0}
 for arg in "$@"; do
     case $arg in
         --tests) with_tests=1 ;;
@@ -166,8 +150,7 @@ lists=(program)
 ((!with_tests || lean)) || lists+=(desktops)
 mkdir -p "$LOG_DIR"
 # One run at a time per checkout.
-exec 9>"$DEPS_DIR/.lock"
-flock 9
+exec 9>"$DEPS_DIR/.lock" && flock 9
 
 install_packages "${lists[@]}"
 setup_desktop_raylib

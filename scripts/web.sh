@@ -16,8 +16,7 @@ source "$(dirname "$0")/lib/common.sh"
 cd "$REPO" || exit 1
 
 usage() { echo "usage: scripts/web.sh [--port N] | --dist DIR" >&2; exit 2; }
-port=8080
-dist=""
+port=8080 dist=""
 while [ $# -gt 0 ]; do
     case $1 in
         --port) [ $# -ge 2 ] || usage; port=$2; shift 2 ;;

@@ -1,28 +1,20 @@
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# The opening the scripts share, sourced first thing by each of them, which
-# then enter the repository's root themselves where they use relative paths:
-#
-#   source "$(dirname "$0")/lib/common.sh"
-#   cd "$REPO"
-#
-# - LC_ALL=C.UTF-8: numbers are read and written with a decimal point in every
-#   locale (awk, printf, sort), and messages are English anyway;
-# - REPO, the repository's absolute path;
-# - CMAKE_BUILD_PARALLEL_LEVEL, the number of parallel jobs of every
-#   `cmake --build`: the machine's processor count (ORVAN_JOBS=N chooses
-#   another).
+# The opening the scripts share, sourced first thing by each of them (which then
+# `cd "$REPO"` where they use relative paths). It sets LC_ALL=C.UTF-8 (numbers
+# read and written with a decimal point in every locale: awk, printf, sort;
+# messages are English anyway), REPO (the repository's absolute path) and
+# CMAKE_BUILD_PARALLEL_LEVEL (the parallel jobs of every `cmake --build`: the
+# machine's processor count, or ORVAN_JOBS=N).
 #
 #   orvan_setup [--web|--tests]   scripts/setup-deps.sh, its messages hidden
 #                                 unless it fails
 #   orvan_build PRESET [-DVAR=VALUE...] [TARGET...]
-#                                 configures PRESET with those options and
-#                                 builds the targets (all without), quietly,
-#                                 from any working directory; a failure shows
-#                                 the end of the build's output. With
-#                                 ORVAN_LEAN=1 (scripts/test.sh --lean) the
-#                                 presets leave out the desktop and browser
-#                                 tests, whose packages are not installed then
+#       configures PRESET with those options and builds the targets (all
+#       without), quietly, from any working directory; a failure shows the end
+#       of the build's output. With ORVAN_LEAN=1 (scripts/test.sh --lean) the
+#       presets leave out the desktop and browser tests, whose packages are not
+#       installed then
 
 export LC_ALL=C.UTF-8
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
@@ -41,18 +33,12 @@ orvan_build() {
     local preset=$1 arg log options=() targets=() status=0
     shift
     for arg in "$@"; do
-        case $arg in
-            -D*) options+=("$arg") ;;
-            *) targets+=(--target "$arg") ;;
-        esac
+        case $arg in -D*) options+=("$arg") ;; *) targets+=(--target "$arg") ;; esac
     done
     log=$(mktemp)
     (cd "$REPO" && cmake --preset "$preset" "${options[@]}" && cmake --build --preset "$preset" "${targets[@]}") \
         >"$log" 2>&1 || status=$?
-    if [ "$status" -ne 0 ]; then
-        tail -n 40 "$log" >&2
-        echo "build of preset $preset failed" >&2
-    fi
+    [ "$status" -eq 0 ] || { tail -n 40 "$log"; echo "build of preset $preset failed"; } >&2
     rm -f "$log"
     return "$status"
 }

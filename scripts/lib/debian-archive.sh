@@ -6,8 +6,9 @@
 #   debian_codename          the release this machine runs (bookworm, trixie, ...)
 #   debian_archives          "URI SUITE" for every enabled source of binary
 #                            packages with component main, one a line
-#   debian_mirror [SUITE]    the URI serving SUITE (default: this machine's
-#                            release), or status 1
+#   debian_mirror            the URI serving this machine's release, else the
+#                            first serving any release (not -updates or
+#                            -security), or status 1
 
 debian_codename() {
     # shellcheck disable=SC1091 # a system file
@@ -61,11 +62,12 @@ debian_archives() {
                 }
             ' "$file"
         done
-    } | awk '{ sub(/\/+$/, "", $1); print $1 "/", $2 }' | awk '!seen[$0]++'
+    } | awk '{ sub(/\/+$/, "", $1); line = $1 "/ " $2 } !seen[line]++ { print line }'
 }
 
 debian_mirror() {
-    local suite=${1:-$(debian_codename)}
-    [[ -n $suite ]] || return 1
-    debian_archives | awk -v s="$suite" '$2 == s { print $1; found = 1; exit } END { exit !found }'
+    debian_archives | awk -v release="$(debian_codename)" '
+        $2 == release { mine = $1; exit }
+        $2 !~ /-/ && any == "" { any = $1 }
+        END { if (mine == "" && any == "") exit 1; print(mine != "" ? mine : any) }'
 }

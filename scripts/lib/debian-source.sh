@@ -28,26 +28,11 @@ APT_OPTS=(
 )
 SOURCE_INDEXES_READ=0
 
-# in_dir DIR CMD...: runs CMD with DIR as working directory.
-in_dir() { cd "$1" && shift && "$@"; }
-
-# Prints the URI of the Debian archive to fetch sources from: the one that
-# serves this machine's release according to its apt configuration, else the
-# first one serving any release (not -updates or -security).
-find_mirror() {
-    if [[ -n ${ORVAN_DEBIAN_MIRROR:-} ]]; then
-        echo "$ORVAN_DEBIAN_MIRROR"
-        return 0
-    fi
-    debian_mirror && return 0
-    debian_archives | awk '$2 !~ /-/ { print $1; found = 1; exit } END { exit !found }'
-}
-
 # read_source_indexes: the private configuration and its source indexes, once a run.
 read_source_indexes() {
     ((SOURCE_INDEXES_READ)) && return 0
     local mirror log=$LOG_DIR/apt-update.log
-    mirror=$(find_mirror) ||
+    mirror=${ORVAN_DEBIAN_MIRROR:-$(debian_mirror)} ||
         die "no Debian archive found in the machine's apt sources (set ORVAN_DEBIAN_MIRROR=URI)"
     say "fetching source indexes ($SOURCE_SUITES) from $mirror"
     mkdir -p "$APT_DIR/sources" "$APT_DIR/lists/partial" "$APT_DIR/cache/archives/partial"
@@ -101,7 +86,7 @@ debian_source() {
     SOURCE_DIR=$SRC_DIR/$package-${SOURCE_VERSION#*:}
     say "fetching source $package $SOURCE_VERSION ($suite)"
     mkdir -p "$DOWNLOAD_DIR" "$SRC_DIR"
-    run_logged apt-source in_dir "$DOWNLOAD_DIR" apt-get "${APT_OPTS[@]}" source --download-only "$package=$SOURCE_VERSION"
+    run_logged apt-source env -C "$DOWNLOAD_DIR" apt-get "${APT_OPTS[@]}" source --download-only "$package=$SOURCE_VERSION"
     rm -rf "$SOURCE_DIR"
     # The .dsc name has no epoch.
     run_logged apt-source dpkg-source --no-copy -x \

@@ -27,12 +27,7 @@ find_system_raylib() {
             return 0
         fi
     fi
-    for file in /usr/lib/cmake/raylib/* /usr/lib/*/cmake/raylib/* /usr/lib64/cmake/raylib/* \
-        /usr/local/lib/cmake/raylib/* /usr/local/lib/*/cmake/raylib/* /usr/local/lib64/cmake/raylib/*; do
-        case ${file##*/} in
-            raylib-config-version.cmake | raylibConfigVersion.cmake) ;;
-            *) continue ;;
-        esac
+    for file in /usr{,/local}/lib{,/*,64}/cmake/raylib/{raylib-config-version,raylibConfigVersion}.cmake; do
         if grep -q 'set(PACKAGE_VERSION "6\.0' "$file" 2>/dev/null; then
             echo "CMake package ${file%/*}"
             return 0
