@@ -38,7 +38,10 @@ def report(results):
         order = [k for k in ORDER if k in found] + [k for k in found if k not in ORDER]
         out += ["## Machine", ""] + [f"- {k}: {found[k]}" for k in order] + [""]
     if has("engine.json", "frames.txt", "allocs.txt", "pacing.txt"):
-        runs = [b for b in json.load(open(at("engine.json")))["benchmarks"] if b.get("aggregate_name") == "median"]
+        runs = json.load(open(at("engine.json")))["benchmarks"]
+        # The medians of the repetitions; a single repetition has no aggregates, its run is its median.
+        runs = ([b for b in runs if b.get("aggregate_name") == "median"]
+                or [b for b in runs if b["run_type"] == "iteration"])
         if any(b["time_unit"] != "ns" for b in runs):
             sys.exit("report: a benchmark not timed in ns")
         med = {b["run_name"]: (b["real_time"], b["cpu_time"]) for b in runs}
