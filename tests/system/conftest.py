@@ -20,7 +20,8 @@ REPO = Path(__file__).resolve().parents[2]
 @pytest.fixture(scope="session")
 def build():
     """The program and the helper libraries the tests load into it."""
-    folder = Path(os.environ.get("ORVAN_BUILD_DIR", REPO / "build" / "default"))
+    # A relative ORVAN_BUILD_DIR is read from where pytest starts; the program runs in the test's own folder.
+    folder = Path(os.environ.get("ORVAN_BUILD_DIR", REPO / "build" / "default")).resolve()
     found = SimpleNamespace(program=folder / "orvan-demo-window", frame_counter=folder / "tests/libframe_counter.so",
                             no_libdecor=folder / "tests/no_libdecor")
     if missing := [str(path) for path in (found.program, found.frame_counter) if not path.exists()]:
